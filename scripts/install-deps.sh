@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12.
+set -euo pipefail
+
+# wine64 is the 64-bit loader; the `wine` package puts the `wine` command on
+# the PATH. The -posix compilers come with mingw-w64 but are named so that a
+# missing one is noticed.
+packages=(
+  cmake
+  ninja-build
+  g++
+  libgtest-dev
+  googletest
+  mingw-w64
+  g++-mingw-w64-x86-64-posix
+  gcc-mingw-w64-x86-64-posix
+  wine
+  wine64
+  socat
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  # dpkg -s also succeeds for removed packages whose config files remain.
+  if ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages already present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" </dev/null

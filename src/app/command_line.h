@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace korval::app {
+
+struct CommandLine {
+  std::string job_file_path;  // after "/B:", verbatim: it may end in blanks
+  std::string display_name;   // after "/N:"
+};
+
+// The arguments after the program's name, taken as one text.
+CommandLine ParseCommandLine(std::string_view arguments);
+
+}  // namespace korval::app

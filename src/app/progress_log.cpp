@@ -1,0 +1,14 @@
+#include "app/progress_log.h"
+
+namespace korval::app {
+
+void ProgressLog::LogProgress(std::string_view text) {
+  if (text.empty()) return;
+  if (sink_ != nullptr) {
+    sink_->AppendLog(text);
+  } else {
+    diagnostics_.DebugOutput(std::string(text));
+  }
+}
+
+}  // namespace korval::app

@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "platform/diagnostics.h"
+
+namespace korval::app {
+
+// The window that shows the progress log.
+class LogWindow {
+ public:
+  virtual ~LogWindow() = default;
+  virtual void AppendLog(std::string_view text) = 0;
+};
+
+// The one reporting channel of every subsystem. Main thread only.
+class ProgressLog {
+ public:
+  explicit ProgressLog(platform::Diagnostics& diagnostics) : diagnostics_(diagnostics) {}
+
+  void SetLogWindow(LogWindow* window) { sink_ = window; }
+  void LogProgress(std::string_view text);
+
+ private:
+  platform::Diagnostics& diagnostics_;
+  LogWindow* sink_ = nullptr;
+};
+
+}  // namespace korval::app

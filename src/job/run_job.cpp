@@ -1,0 +1,151 @@
+#include "job/run_job.h"
+
+#include <optional>
+
+#include "app/process.h"
+#include "exchange/exchange.h"
+#include "job/job_keys.h"
+
+namespace korval::job {
+namespace {
+
+struct JobInput {
+  std::string dial_number;
+  std::string subscriber;
+  std::string card;
+  std::string file_path;
+};
+
+void LogPlatform(Process& process) {
+  process.job.is_windows_nt = false;
+  const std::optional<std::uint32_t> platform_id = process.os.version.PlatformId();
+  if (platform_id) process.job.is_windows_nt = *platform_id == platform::kPlatformWin32Nt;
+  app::ProgressLog& log = process.log;
+  log.LogProgress("Syst\xE8me = ");
+  log.LogProgress(process.job.is_windows_nt ? "Windows NT" : "Windows 95/98");
+  log.LogProgress(": (" + std::to_string(platform_id.value_or(0)));
+  log.LogProgress(")\n");
+}
+
+void ReadProfile7(Process& process, const std::string& subscriber) {
+  process.job.use_profile7 = false;
+  const std::string value =
+      subscriber.empty() ? std::string()
+                         : process.os.profiles.ReadSystem(subscriber, kProfile7Key, 2);
+  if (!value.empty()) process.job.use_profile7 = value[0] == 'O' || value[0] == 'o';
+  if (process.job.use_profile7) {
+    process.log.LogProgress("Utilisation du profil 7");
+    process.log.LogProgress("\n");
+  }
+}
+
+// The French reason an input is refused before any dialling, or nothing.
+std::optional<std::string> RefusalOf(const JobInput& input) {
+  if (input.dial_number.size() > kDialNumberMax) {
+    return "Num\xE9ro TRANSPAC trop long dans win.ini (plus de 11 caract\xE8res) !\n";
+  }
+  if (input.subscriber.size() > kSubscriberMax) {
+    return "Num\xE9ro d'abonn\xE9 trop long (plus de 31 caract\xE8res) !\n";
+  }
+  if (input.file_path.size() > kFilePathMax) {
+    return "Chemin du fichier trop long (plus de 79 caract\xE8res) !\n";
+  }
+  return std::nullopt;
+}
+
+int RunExchange(Process& process, JobAction action, JobInput& input,
+                platform::WindowHandle window, platform::InstanceHandle instance) {
+  app::ProgressLog& log = process.log;
+  switch (action) {
+    case JobAction::kStatement:
+      log.LogProgress("Demande de relev\xE9 !\n");
+      break;
+    case JobAction::kDadsFile:
+      log.LogProgress("Envoi de la DADS R\xE9seau !\n");
+      break;
+    case JobAction::kTransferFile:
+      log.LogProgress("Envoi fichier Virement !\n");
+      break;
+    default:
+      log.LogProgress("Envoi fichier L.C.R !\n");
+      break;
+  }
+  if (std::optional<std::string> refusal = RefusalOf(input)) {
+    log.LogProgress(*refusal);
+    return 0;
+  }
+  if (action == JobAction::kStatement) {
+    return exchange::ReceiveStatement(process, input.file_path, window, instance,
+                                      input.dial_number, input.subscriber, input.card);
+  }
+  const int record_length = action == JobAction::kDadsFile ? 560 : 160;
+  return exchange::SendFile(process, input.file_path, window, instance, input.dial_number,
+                            input.subscriber, input.card, record_length);
+}
+
+void WriteResult(Process& process, const std::string& job_file, const char* key,
+                 const std::optional<std::string>& value, bool* all_written) {
+  if (!*all_written) return;  // a job file that refused one write is left alone
+  if (!process.os.profiles.WritePrivate(job_file, kSection, key, value)) {
+    *all_written = false;
+    process.os.diagnostics.Warn("Impossible d'\xE9" "crire dans le fichier de travail \"" +
+                                job_file + "\" (cl\xE9 " + key + ")");
+  }
+}
+
+}  // namespace
+
+JobAction ActionFromType(const std::string& type_action) {
+  if (type_action.empty()) return JobAction::kNone;
+  switch (type_action[0]) {
+    case 'R': case 'r': return JobAction::kStatement;
+    case 'L': case 'l': return JobAction::kLcrFile;
+    case 'V': case 'v': return JobAction::kTransferFile;
+    case 'D': case 'd': return JobAction::kDadsFile;
+    default: return JobAction::kNone;
+  }
+}
+
+std::string NormaliseCard(std::string card) {
+  card.resize(kCardLength, ' ');
+  return card;
+}
+
+void RunJob(Process& process, platform::WindowHandle window,
+            platform::InstanceHandle instance, const std::string& job_file_path,
+            app::LogWindow* main_window) {
+  platform::ProfileStore& profiles = process.os.profiles;
+  JobInput input;
+  input.dial_number = profiles.ReadSystem(kSection, kDialNumberKey, kOverlongProbeCapacity);
+  process.log.SetLogWindow(main_window);
+  if (input.dial_number.empty()) input.dial_number = kDefaultDialNumber;
+
+  bool writable = true;
+  WriteResult(process, job_file_path, kResultKey, std::nullopt, &writable);
+  LogPlatform(process);
+
+  input.subscriber =
+      profiles.ReadPrivate(job_file_path, kSection, kSubscriberKey, kOverlongProbeCapacity);
+  ReadProfile7(process, input.subscriber);
+
+  const JobAction action =
+      ActionFromType(profiles.ReadPrivate(job_file_path, kSection, kActionKey, kActionCapacity));
+  if (action == JobAction::kNone) {
+    process.os.diagnostics.Warn("Aucun \xE9" "change : TypeAction absent ou inconnu dans \"" +
+                                job_file_path + "\"");
+    return;
+  }
+
+  input.card = NormaliseCard(
+      profiles.ReadPrivate(job_file_path, kSection, kCardKey, kCardCapacity));
+  input.file_path =
+      profiles.ReadPrivate(job_file_path, kSection, kFileKey, kOverlongProbeCapacity);
+
+  const int result = RunExchange(process, action, input, window, instance);
+  process.job.outcome = result != 0;
+  WriteResult(process, job_file_path, kResultKey, result != 0 ? "1" : "0", &writable);
+  WriteResult(process, job_file_path, kDetail1Key, process.job.detail1, &writable);
+  WriteResult(process, job_file_path, kDetail2Key, process.job.detail2, &writable);
+}
+
+}  // namespace korval::job

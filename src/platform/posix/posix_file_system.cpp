@@ -1,0 +1,124 @@
+#include "platform/posix/posix_file_system.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+
+#include "platform/posix/posix_paths.h"
+
+namespace korval::platform {
+namespace {
+
+// Larger counts go in several calls: read() and write() take at most SSIZE_MAX.
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  std::optional<std::uint64_t> Size() override {
+    struct stat info;
+    if (::fstat(fd_, &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+  }
+
+  bool Read(void* bytes, std::size_t count, std::size_t* got) override {
+    if (got != nullptr) *got = 0;
+    if (count == 0) return true;
+    ssize_t result;
+    do {
+      result = ::read(fd_, bytes, std::min(count, kMaxChunk));
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return false;
+    if (got != nullptr) *got = static_cast<std::size_t>(result);
+    return true;
+  }
+
+  bool Rewind() override { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+  bool Write(const void* bytes, std::size_t count, std::size_t* written) override {
+    const auto* next = static_cast<const char*>(bytes);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+      const ssize_t result = ::write(fd_, next + done, std::min(count - done, kMaxChunk));
+      if (result < 0 && errno == EINTR) continue;
+      if (result <= 0) {
+        ok = false;
+        break;
+      }
+      done += static_cast<std::size_t>(result);
+    }
+    if (written != nullptr) *written = done;
+    return ok;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens without blocking (a FIFO would wait for its other end) and keeps the
+// descriptor only for a regular file; later I/O blocks as usual.
+int OpenRegular(const std::string& path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat info;
+  const int status = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+      ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<File> PosixFileSystem::OpenForReading(const std::string& path) {
+  const int fd = OpenRegular(TrimTrailingBlanks(path), O_RDONLY, 0);
+  if (fd < 0) return nullptr;
+  // Advisory only, and not required: a file a writer holds is still read.
+  ::flock(fd, LOCK_SH | LOCK_NB);
+  return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
+  // Emptied only once it is private: an existing file keeps its mode through O_CREAT,
+  // and one we cannot make private is refused untouched.
+  const int fd = OpenRegular(TrimTrailingBlanks(path), O_WRONLY | O_CREAT, 0600);
+  if (fd < 0) return nullptr;
+  if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFile>(fd);
+}
+
+bool PosixFileSystem::Delete(const std::string& path) {
+  return ::unlink(TrimTrailingBlanks(path).c_str()) == 0;
+}
+
+bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
+  return ::rename(TrimTrailingBlanks(from).c_str(), TrimTrailingBlanks(to).c_str()) == 0;
+}
+
+std::optional<std::uint64_t> PosixFileSystem::SizeOf(const std::string& path) {
+  struct stat info;
+  if (::stat(TrimTrailingBlanks(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+}  // namespace korval::platform

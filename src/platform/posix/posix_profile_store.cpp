@@ -1,0 +1,197 @@
+#include "platform/posix/posix_profile_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/posix/posix_paths.h"
+#include "platform/profile_text.h"
+
+namespace korval::platform {
+namespace {
+
+enum class ReadOutcome { kRead, kMissing, kFailed };
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// The whole of a regular file. A missing file (or a missing folder on the way to
+// it) is told apart from one that is there but cannot be read.
+ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes, struct stat* info) {
+  // O_NONBLOCK: a FIFO at that path must not hang us; it is refused below.
+  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::kMissing : ReadOutcome::kFailed;
+  }
+  ReadOutcome outcome = ReadOutcome::kFailed;
+  if (::fstat(fd, info) == 0 && S_ISREG(info->st_mode)) {
+    bytes->clear();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) break;
+      if (got == 0) {
+        outcome = ReadOutcome::kRead;
+        break;
+      }
+      bytes->append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(fd);
+  if (outcome != ReadOutcome::kRead) bytes->clear();
+  return outcome;
+}
+
+std::string ReadOrEmpty(const std::string& path) {
+  std::string bytes;
+  struct stat info;
+  if (path.empty() || ReadWholeFile(path, &bytes, &info) != ReadOutcome::kRead) return {};
+  return bytes;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t went = ::write(fd, bytes.data(), bytes.size());
+    if (went < 0 && errno == EINTR) continue;
+    if (went <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(went));
+  }
+  return true;
+}
+
+// A name no other writer uses at the same time; O_EXCL settles any clash.
+std::string TemporaryName(const std::string& folder, std::string_view base) {
+  static std::atomic<unsigned> counter{0};
+  const auto ticks = static_cast<unsigned long long>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+  // Kept short of NAME_MAX whatever the length of the file's own name.
+  std::string name = folder + "/." + std::string(base.substr(0, 64));
+  name += "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+          std::to_string(ticks) + ".tmp";
+  return name;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);  // only makes the rename durable sooner; the write has succeeded already
+  ::close(fd);
+}
+
+// Writes bytes to a new file beside path and renames it over path.
+bool ReplaceFile(const std::string& path, std::string_view bytes, const struct stat* old) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string_view base =
+      std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (base.empty()) return false;
+
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = TemporaryName(folder, base);
+    fd = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                      0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+
+  bool ok = true;
+  if (old != nullptr) {
+    // The owner can only be kept when we are allowed to give the file away.
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
+      // Not an error: the file then belongs to whoever rewrote it.
+    }
+    ok = ::fchmod(fd, old->st_mode & 07777) == 0;
+  }
+  ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  SyncFolder(folder);
+  return true;
+}
+
+// The file a write must replace: through a symbolic link, the file it names, so that
+// the link survives.
+std::string WriteTarget(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+std::string PosixProfileStore::ReadPrivate(const std::string& file, const std::string& section,
+                                           const std::string& key, std::size_t capacity) {
+  return ReadProfileValue(ReadOrEmpty(TrimTrailingBlanks(file)), section, key, capacity);
+}
+
+bool PosixProfileStore::WritePrivate(const std::string& file, const std::string& section,
+                                     const std::string& key,
+                                     const std::optional<std::string>& value) {
+  const std::string path = TrimTrailingBlanks(file);
+  if (path.empty() || !IsWritableProfileName(section, key)) return false;
+  const std::string target = WriteTarget(path);
+
+  std::string old_bytes;
+  struct stat old_info;
+  const ReadOutcome outcome = ReadWholeFile(target, &old_bytes, &old_info);
+  if (outcome == ReadOutcome::kFailed) return false;
+  const bool exists = outcome == ReadOutcome::kRead;
+
+  const std::string new_bytes = WriteProfileValue(old_bytes, section, key, value);
+  // Nothing to change (a missing key removed, the same value again): touch nothing,
+  // and above all create no file.
+  if (new_bytes == old_bytes) return true;
+  return ReplaceFile(target, new_bytes, exists ? &old_info : nullptr);
+}
+
+std::string PosixProfileStore::ReadSystem(const std::string& section, const std::string& key,
+                                          std::size_t capacity) {
+  return ReadProfileValue(ReadOrEmpty(SystemProfilePath()), section, key, capacity);
+}
+
+std::string PosixProfileStore::SystemProfilePath() {
+  const char* named = std::getenv("KORVAL_WININI");
+  if (named != nullptr && *named != '\0') return TrimTrailingBlanks(named);
+
+  std::string user;
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (config != nullptr && config[0] == '/') {
+    user = std::string(config) + "/korval/win.ini";
+  } else if (home != nullptr && *home != '\0') {
+    user = std::string(home) + "/.config/korval/win.ini";
+  }
+  if (!user.empty() && IsRegularFile(user)) return user;
+  const std::string system = "/etc/korval/win.ini";
+  return IsRegularFile(system) ? system : std::string();
+}
+
+}  // namespace korval::platform

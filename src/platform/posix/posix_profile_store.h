@@ -1,0 +1,39 @@
+#pragma once
+// Profile files on POSIX: the job file, and a win.ini of our own.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "platform/profile_store.h"
+
+namespace korval::platform {
+
+// Files are read whole and rewritten whole, as the Windows profile functions do. A
+// write goes to a new file in the same folder that then replaces the old one, so a
+// crash or a full disk leaves the old file or the new one, never half of one. The
+// replacement keeps the old file's permission bits (and its owner, where allowed);
+// a symbolic link is followed, the file it names is the one replaced.
+//
+// A missing, unreadable or non-regular file reads as empty. Trailing blanks in paths
+// are ignored.
+class PosixProfileStore final : public ProfileStore {
+ public:
+  std::string ReadPrivate(const std::string& file, const std::string& section,
+                          const std::string& key, std::size_t capacity) override;
+  // Also false when the names cannot be written (IsWritableProfileName). Removing a
+  // key that is not there succeeds and creates no file.
+  bool WritePrivate(const std::string& file, const std::string& section,
+                    const std::string& key, const std::optional<std::string>& value) override;
+  std::string ReadSystem(const std::string& section, const std::string& key,
+                         std::size_t capacity) override;
+
+  // The system profile in use, looked up afresh on every call: the file named by
+  // KORVAL_WININI when it is set and not empty; otherwise the first regular file of
+  // $XDG_CONFIG_HOME/korval/win.ini (only an absolute XDG_CONFIG_HOME counts; without
+  // one, $HOME/.config/korval/win.ini) and /etc/korval/win.ini. Empty when there is
+  // none.
+  static std::string SystemProfilePath();
+};
+
+}  // namespace korval::platform

@@ -1,0 +1,30 @@
+#pragma once
+// Profile files: the job file (a private profile) and the system profile (win.ini).
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace korval::platform {
+
+class ProfileStore {
+ public:
+  virtual ~ProfileStore() = default;
+
+  // The value of key in section of the file, cut to capacity - 1 characters; empty
+  // when the file, the section or the key is missing.
+  virtual std::string ReadPrivate(const std::string& file, const std::string& section,
+                                  const std::string& key, std::size_t capacity) = 0;
+
+  // Replaces or adds the key; without a value, removes it. False when the file could
+  // not be written, in which case it is left as it was.
+  virtual bool WritePrivate(const std::string& file, const std::string& section,
+                            const std::string& key,
+                            const std::optional<std::string>& value) = 0;
+
+  // The same read on the system profile (win.ini).
+  virtual std::string ReadSystem(const std::string& section, const std::string& key,
+                                 std::size_t capacity) = 0;
+};
+
+}  // namespace korval::platform

@@ -1,0 +1,63 @@
+#pragma once
+// Files kept in memory, with faults a test can inject.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace korval::platform::sim {
+
+class SimFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> OpenForReading(const std::string& path) override;
+  std::unique_ptr<File> CreateAlways(const std::string& path) override;
+  bool Delete(const std::string& path) override;
+  bool Move(const std::string& from, const std::string& to) override;
+  std::optional<std::uint64_t> SizeOf(const std::string& path) override;
+
+  // Any thread (the capture file is written by the read thread).
+  void Put(const std::string& path, std::string bytes);
+  std::optional<std::string> Get(const std::string& path) const;
+  bool Exists(const std::string& path) const { return Get(path).has_value(); }
+
+  // Faults.
+  void AddFolder(const std::string& path);
+  void FailOpen(const std::string& path) { Lock(), fail_open_.insert(Key(path)); }
+  void FailCreate(const std::string& path) { Lock(), fail_create_.insert(Key(path)); }
+  void FailWrites(const std::string& path) { Lock(), fail_write_.insert(Key(path)); }
+  // Reading past this offset of the file fails, from the given pass on (a pass
+  // begins at each rewind).
+  struct ReadFault {
+    std::uint64_t offset;
+    int pass;
+  };
+  void FailReadAt(const std::string& path, std::uint64_t offset, int from_pass = 0) {
+    Lock(), fail_read_at_[Key(path)] = ReadFault{offset, from_pass};
+  }
+  bool WritesFail(const std::string& path) const;
+  bool IsFolder(const std::string& path) const;
+
+  // A path ending in blanks names the same file as without them.
+  static std::string Key(const std::string& path);
+
+ private:
+  struct Node {
+    std::mutex mutex;
+    std::string bytes;
+  };
+  friend class SimFile;
+  std::unique_lock<std::mutex> Lock() const { return std::unique_lock(mutex_); }
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Node>> files_;
+  std::set<std::string> folders_, fail_open_, fail_create_, fail_write_;
+  std::map<std::string, ReadFault> fail_read_at_;
+};
+
+}  // namespace korval::platform::sim

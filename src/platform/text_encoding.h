@@ -1,0 +1,19 @@
+#pragma once
+// Conversions between Windows-1252 (the system's own text) and UTF-8 (text from
+// files that carry a UTF-8 byte-order mark).
+
+#include <string>
+#include <string_view>
+
+namespace korval::platform {
+
+// Every byte has a character: the five bytes Windows-1252 leaves undefined (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) become the C1 controls of the same value, as Windows does.
+std::string Cp1252ToUtf8(std::string_view text);
+
+// Characters that have no Windows-1252 byte become '?'. A byte that does not start a
+// well-formed UTF-8 sequence is taken as a Windows-1252 byte of its own, so text that
+// was never UTF-8 comes through unchanged.
+std::string Utf8ToCp1252(std::string_view text);
+
+}  // namespace korval::platform

@@ -1,0 +1,189 @@
+#include "job/run_job.h"
+
+#include <gtest/gtest.h>
+
+#include "harness/job_harness.h"
+
+namespace korval::job {
+namespace {
+
+using testing::JobHarness;
+using testing::KorvalSection;
+
+struct ActionCase {
+  const char* type_action;  // nullptr: no key
+  const char* progress_line;  // nullptr: the job ends without an exchange
+};
+
+class JobActionTest : public ::testing::TestWithParam<ActionCase> {};
+
+TEST_P(JobActionTest, FirstCharacterChoosesTheExchange) {
+  const ActionCase& c = GetParam();
+  JobHarness h;
+  std::vector<std::string> lines = {"NumeroAbonne=175000123", "Retour=1", "Detail1=AAAA",
+                                    "Detail2=BBBB"};
+  if (c.type_action) lines.push_back(std::string("TypeAction=") + c.type_action);
+  h.JobFile(KorvalSection(lines));
+
+  const int status = h.Run();
+
+  const std::vector<std::string> log = h.Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0], "Syst\xE8me = Windows NT: (2)");
+  if (c.progress_line) {
+    EXPECT_EQ(log[1], c.progress_line);
+  } else {
+    EXPECT_EQ(log, (std::vector<std::string>{"Syst\xE8me = Windows NT: (2)", ""}));
+  }
+  if (c.progress_line) {
+    EXPECT_EQ(status, app::kExitFailed);
+    EXPECT_EQ(h.JobKey("Retour"), "0");
+    EXPECT_EQ(h.JobKey("Detail1"), "9999");
+    EXPECT_EQ(h.JobKey("Detail2"), "9999");
+  } else {
+    EXPECT_EQ(status, app::kExitNoExchange);
+    EXPECT_FALSE(h.HasJobKey("Retour"));
+    EXPECT_EQ(h.JobKey("Detail1"), "AAAA");
+    EXPECT_EQ(h.JobKey("Detail2"), "BBBB");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JobActionTest,
+    ::testing::Values(ActionCase{"R", "Demande de relev\xE9 !"},
+                      ActionCase{"releve", "Demande de relev\xE9 !"},
+                      ActionCase{"L", "Envoi fichier L.C.R !"},
+                      ActionCase{"lcr", "Envoi fichier L.C.R !"},
+                      ActionCase{"V", "Envoi fichier Virement !"},
+                      ActionCase{"v", "Envoi fichier Virement !"},
+                      ActionCase{"D", "Envoi de la DADS R\xE9seau !"},
+                      ActionCase{"dads", "Envoi de la DADS R\xE9seau !"},
+                      ActionCase{"X", nullptr}, ActionCase{"", nullptr},
+                      ActionCase{" ", nullptr}, ActionCase{nullptr, nullptr}));
+
+TEST(RunJobTest, CardIsBroughtToEightyCharacters) {
+  EXPECT_EQ(NormaliseCard("ABCDEFGHIJKL"), "ABCDEFGHIJKL" + std::string(68, ' '));
+  EXPECT_EQ(NormaliseCard(std::string(85, 'x')), std::string(80, 'x'));
+  EXPECT_EQ(NormaliseCard(""), std::string(80, ' '));
+}
+
+TEST(RunJobTest, Profile7FromTheSubscriberSection) {
+  struct Case {
+    const char* win_ini_line;
+    bool on;
+  };
+  for (const Case& c : {Case{"PROFIL7=oui", true}, Case{"PROFIL7=O", true},
+                        Case{"PROFIL7=N", false}, Case{"PROFIL7=1", false},
+                        Case{"AUTRE=O", false}}) {
+    JobHarness h;
+    h.WinIni(std::string("[175000123]\r\n") + c.win_ini_line + "\r\n");
+    h.JobFile(KorvalSection({"NumeroAbonne=175000123", "TypeAction=L"}));
+    h.Run();
+    EXPECT_EQ(h.process.job.use_profile7, c.on) << c.win_ini_line;
+    const auto log = h.Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1] == "Utilisation du profil 7", c.on) << c.win_ini_line;
+  }
+}
+
+TEST(RunJobTest, PlatformLineFollowsTheVersionQuery) {
+  struct Case {
+    std::optional<std::uint32_t> platform_id;
+    const char* line;
+    bool nt;
+  };
+  for (const Case& c : {Case{2, "Syst\xE8me = Windows NT: (2)", true},
+                        Case{1, "Syst\xE8me = Windows 95/98: (1)", false},
+                        Case{std::nullopt, "Syst\xE8me = Windows 95/98: (0)", false}}) {
+    JobHarness h;
+    h.sim.version.platform_id = c.platform_id;
+    h.JobFile(KorvalSection({"TypeAction=Z"}));
+    h.Run();
+    EXPECT_EQ(h.Log(), (std::vector<std::string>{c.line, ""}));
+    EXPECT_EQ(h.process.job.is_windows_nt, c.nt);
+  }
+}
+
+TEST(RunJobTest, ResultWritesKeepEverythingElseOfTheJobFile) {
+  JobHarness h;
+  const std::string before =
+      "; written by the accounting program\r\n"
+      "[AVANT]\r\nRetour=keep\r\n"
+      "[KORVAL]\r\nNumeroAbonne=175000123\r\nRetour=1\r\n; note\r\nTypeAction=V\r\n"
+      "Detail1=old\r\nnot a key line\r\n"
+      "[APRES]\r\nDetail2=keep\r\n";
+  h.JobFile(before);
+  h.Run();
+  EXPECT_EQ(h.JobText(),
+            "; written by the accounting program\r\n"
+            "[AVANT]\r\nRetour=keep\r\n"
+            "[KORVAL]\r\nNumeroAbonne=175000123\r\n; note\r\nTypeAction=V\r\n"
+            "Detail1=9999\r\nRetour=0\r\nDetail2=9999\r\nnot a key line\r\n"
+            "[APRES]\r\nDetail2=keep\r\n");
+}
+
+TEST(RunJobTest, UnwritableJobFileIsLeftUntouchedAndReported) {
+  JobHarness h;
+  h.JobFile(KorvalSection({"TypeAction=L", "Retour=1"}));
+  const std::string before = h.JobText();
+  h.sim.files.FailWrites(testing::kJobPath);
+  h.Run();
+  EXPECT_EQ(h.JobText(), before);
+  const auto warnings = h.sim.diagnostics.Warnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("J1.INI"), std::string::npos);
+}
+
+TEST(RunJobTest, MissingJobFileEndsWithoutExchangeAndCreatesNothing) {
+  JobHarness h;
+  EXPECT_EQ(h.Run(), app::kExitNoExchange);
+  EXPECT_FALSE(h.sim.files.Exists(testing::kJobPath));
+}
+
+TEST(RunJobTest, JobPathEndingInBlanksNamesTheSameFile) {
+  JobHarness h;
+  h.JobFile(KorvalSection({"TypeAction=L"}));
+  EXPECT_EQ(h.Run(std::string("/B:") + testing::kJobPath + " /N:Compta"), app::kExitFailed);
+  EXPECT_EQ(h.JobKey("Retour"), "0");
+}
+
+TEST(RunJobTest, OverlongValuesAreRefusedNotCut) {
+  struct Case {
+    const char* win_ini;
+    std::string job_line;
+    const char* refusal;
+  };
+  const std::vector<Case> cases = {
+      {"[KORVAL]\r\nNUMTRANSPAC=083606454512\r\n", "NumeroAbonne=1",
+       "Num\xE9ro TRANSPAC trop long dans win.ini (plus de 11 caract\xE8res) !"},
+      {"", "NumeroAbonne=" + std::string(32, '1'),
+       "Num\xE9ro d'abonn\xE9 trop long (plus de 31 caract\xE8res) !"},
+      {"", "FichierAssocie=C:\\" + std::string(77, 'F'),
+       "Chemin du fichier trop long (plus de 79 caract\xE8res) !"},
+  };
+  for (const Case& c : cases) {
+    JobHarness h;
+    h.WinIni(c.win_ini);
+    h.JobFile(KorvalSection({"TypeAction=R", c.job_line}));
+    EXPECT_EQ(h.Run(), app::kExitFailed);
+    const auto log = h.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2], c.refusal);
+    EXPECT_EQ(h.JobKey("Retour"), "0");
+  }
+}
+
+TEST(RunJobTest, LongestAcceptedValuesPass) {
+  JobHarness h;
+  h.WinIni("[KORVAL]\r\nNUMTRANSPAC=08360645451\r\n");
+  h.JobFile(KorvalSection({"TypeAction=L", "NumeroAbonne=" + std::string(31, '1'),
+                           "FichierAssocie=C:\\" + std::string(76, 'F')}));
+  h.Run();
+  const auto log = h.Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[1], "Envoi fichier L.C.R !");
+  EXPECT_EQ(log[2], "Impossible d'ouvrir le fichier");  // got past the length checks
+}
+
+}  // namespace
+}  // namespace korval::job
