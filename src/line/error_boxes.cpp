@@ -1,0 +1,21 @@
+#include "line/error_boxes.h"
+
+#include "app/process.h"
+#include "line/line_error_names.h"
+
+namespace korval::line {
+
+void ShowErrorBox(Process& process, const std::string& text) {
+  process.os.windows.MessageBox(platform::kNoWindow, text, "Erreur", platform::kMbOk);
+}
+
+void ReportLineError(Process& process, std::uint32_t code) {
+  if (const char* name = LineErrorName(code)) ShowErrorBox(process, name);
+}
+
+void ReportSystemError(Process& process, std::uint32_t error_code) {
+  process.os.windows.MessageBox(platform::kNoWindow, process.os.serial.SystemMessage(error_code),
+                                "GetLastError", platform::kMbOk | platform::kMbIconInformation);
+}
+
+}  // namespace korval::line

@@ -1,0 +1,46 @@
+#include "app/process.h"
+#include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/receive_busy.h"
+
+namespace korval::line {
+namespace {
+
+constexpr std::uint32_t kIdleWaitMs = 2000;
+// The read thread's reads return within a few milliseconds; this bound only matters
+// when a port driver blocks a read despite the time-outs.
+constexpr std::uint32_t kThreadEndWaitMs = 10'000;
+
+}  // namespace
+
+void StopReadThread(Process& process) {
+  CallData& call = process.call;
+  call.link_active = false;
+  if (!call.read_thread) return;
+  const bool ended = call.read_thread->WaitForExit(kThreadEndWaitMs);
+  if (!ended) {
+    process.os.diagnostics.DebugOutput("Le thread de lecture ne se termine pas !\n");
+  }
+  call.read_thread.reset();
+  if (ended) CloseRetiredPorts(process);
+}
+
+void HangUp(Process& process) {
+  CallData& call = process.call;
+  GetPortHandle(process);
+  if (call.link_active || call.read_thread) StopReadThread(process);
+  {
+    link::ReceiveBusySection section(process);
+    process.receive.capture_file.reset();
+  }
+  process.os.telephony.lineDrop(call.call_handle, std::string());
+  const std::uint32_t start = process.os.clock.TickCount();
+  while (call.call_state != platform::kCallStateIdle &&
+         process.os.clock.TickCount() - start < kIdleWaitMs) {
+    process.os.windows.PumpMessage();
+  }
+  call.call_handle = 0;
+  process.receive.capture_enabled = false;
+}
+
+}  // namespace korval::line

@@ -1,0 +1,61 @@
+#pragma once
+// The telephony line's process-wide state.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "line/port_slot.h"
+#include "platform/telephony_records.h"
+#include "platform/threads.h"
+
+namespace korval::line {
+
+// Main thread only, unless said otherwise.
+struct LineState {
+  std::uint32_t app_handle = 0;
+  std::uint32_t device_count = 0;
+  std::uint32_t device_id = 0;
+  std::uint32_t api_version = 0;
+  std::uint32_t line_handle = 0;
+  std::uint32_t address_id = 0;
+  bool telephony_ready = false;
+  bool line_open = false;
+
+  // Both threads: the read thread takes a handle and closes it in its end steps.
+  PortSlot port;
+  // Handles that a newer one replaced while they were open: closed once no read
+  // thread can still be using them. Guarded by retired_mutex (both threads add).
+  std::mutex retired_mutex;
+  std::vector<platform::PortHandle> retired_ports;
+
+  // The held records. PortProperties is read by the read thread, but only while a
+  // call is up, and it is replaced only when the line is opened, before any call.
+  std::optional<platform::Record> port_properties;
+  std::optional<platform::Record> saved_device_config;
+  std::optional<platform::Record> device_caps;
+  std::optional<platform::Record> address_caps;
+  std::optional<platform::Record> address_status;
+  std::optional<platform::Record> translate_caps;
+  std::optional<platform::Record> line_dev_status;
+  std::optional<platform::Record> comm_config;
+};
+
+inline constexpr std::size_t kDialStringBytes = 52;  // terminating NUL included
+
+// The call, its state and the read thread.
+struct CallData {
+  // Written by the main thread; the read thread reads it to obtain a port handle.
+  std::atomic<std::uint32_t> call_handle{0};
+  std::uint32_t call_state = 0;   // main thread: LINECALLSTATE value, 0 before any call
+  // Written by the main thread, read by the read thread before every read.
+  std::atomic<bool> link_active{false};
+  std::unique_ptr<platform::Thread> read_thread;  // main thread
+  std::string dial_string;                        // at most kDialStringBytes - 1
+};
+
+}  // namespace korval::line
