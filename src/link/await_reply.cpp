@@ -1,0 +1,42 @@
+#include "link/await_reply.h"
+
+#include "app/process.h"
+#include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/receive_busy.h"
+#include "link/time_limits.h"
+
+namespace korval::link {
+namespace {
+
+bool CallEnded(const Process& process) {
+  const std::uint32_t state = process.call.call_state;
+  return state == platform::kCallStateIdle || state == platform::kCallStateDisconnected;
+}
+
+bool BufferHolds(Process& process, const std::string& expected, const std::string& alternative) {
+  ReceiveBusySection section(process);
+  const std::string& buffer = process.receive.buffer;
+  return buffer.find(expected) != std::string::npos ||
+         (!alternative.empty() && buffer.find(alternative) != std::string::npos);
+}
+
+}  // namespace
+
+int AwaitReply(Process& process, const std::string& expected, const std::string& alternative) {
+  const std::uint32_t limit_ms = ReadLimitMs(process, kReplyWaitKey, kReplyWaitDefaultS);
+  const std::uint32_t start = process.os.clock.TickCount();
+  for (;;) {
+    process.os.windows.PumpMessage();
+    // The state comes first: a call that is down yields 0 whatever the buffer holds.
+    if (CallEnded(process) || process.os.clock.TickCount() - start > limit_ms) {
+      process.call.call_state = platform::kCallStateDisconnected;
+      line::HangUp(process);
+      line::ClosePort(process);
+      return 0;
+    }
+    if (BufferHolds(process, expected, alternative)) return 1;
+  }
+}
+
+}  // namespace korval::link

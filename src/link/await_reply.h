@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+namespace korval {
+struct Process;
+}
+
+namespace korval::link {
+
+// Waits on the main thread until ReceiveBuffer holds expected (or alternative, when
+// not empty): 1. 0 when the call has ended or the reply did not come in time; the
+// call has then been marked disconnected, hung up, and the port closed.
+int AwaitReply(Process& process, const std::string& expected, const std::string& alternative);
+
+}  // namespace korval::link

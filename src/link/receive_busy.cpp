@@ -1,0 +1,25 @@
+#include "link/receive_busy.h"
+
+#include "app/process.h"
+
+namespace korval::link {
+
+void TakeReceiveBusy(Process& process) {
+  while (process.receive.busy.test_and_set(std::memory_order_acquire)) {
+    process.os.windows.PumpMessage();
+  }
+}
+
+void TakeReceiveBusyOnReader(Process& process) {
+  while (process.receive.busy.test_and_set(std::memory_order_acquire)) {
+    process.receive.busy.wait(true, std::memory_order_relaxed);
+  }
+}
+
+void ReleaseReceiveBusy(Process& process) {
+  process.receive.busy.clear(std::memory_order_release);
+  process.receive.busy.notify_all();
+  process.os.windows.Wake();  // a main-thread waiter may be blocked in its idle turn
+}
+
+}  // namespace korval::link
