@@ -1,0 +1,115 @@
+#include "exchange/parameter_card.h"
+
+#include "app/process.h"
+#include "exchange/pump.h"
+#include "exchange/records.h"
+#include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/await_reply.h"
+#include "link/ebcdic.h"
+#include "link/receive_busy.h"
+#include "link/write_link.h"
+
+namespace korval::exchange {
+namespace {
+
+constexpr std::uint32_t kNtQuietBeforeCardMs = 2000;
+constexpr std::uint32_t kRecordTailWaitMs = 2000;
+constexpr std::uint32_t kBreakQuietMs = 2000;
+constexpr std::uint32_t kBreakMs = 2000;
+constexpr const char* kShortWrite = "Probl\xE8me dans l'\xE9" "criture !\n";
+
+// The answer's position: its first "OK ", else its first "NOK"; nothing without either.
+std::optional<std::size_t> VerdictPosition(const std::string& buffer) {
+  std::size_t at = buffer.find("OK ");
+  if (at == std::string::npos) at = buffer.find("NOK");
+  if (at == std::string::npos) return std::nullopt;
+  return at;
+}
+
+std::size_t BufferLength(Process& process) {
+  link::ReceiveBusySection section(process);
+  return process.receive.buffer.size();
+}
+
+// The whole record is awaited, so that none of it is taken for statement data.
+void AwaitRestOfRecord(Process& process, std::size_t record_end) {
+  const std::uint32_t start = process.os.clock.TickCount();
+  while (BufferLength(process) < record_end && !CallEnded(process) &&
+         process.os.clock.TickCount() - start <= kRecordTailWaitMs) {
+    PumpMessage(process);
+  }
+}
+
+std::string CodeAt(const std::string& buffer, std::ptrdiff_t position) {
+  if (position < 0 || static_cast<std::size_t>(position) >= buffer.size()) return {};
+  return NormaliseCode(buffer.substr(static_cast<std::size_t>(position), 4));
+}
+
+}  // namespace
+
+std::string NormaliseCode(std::string code) {
+  return code == "    " ? std::string(job::kNoCode) : code;
+}
+
+void EndRecord(Process& process) {
+  if (!process.job.use_profile7) {
+    link::WriteLink(process, "\r");
+    return;
+  }
+  Pause(process, kBreakQuietMs);
+  process.os.serial.SetCommBreak(process.line.port.handle());
+  Pause(process, kBreakMs);
+  process.os.serial.ClearCommBreak(process.line.port.handle());
+}
+
+int SendParameterCard(Process& process, const std::string& card) {
+  process.receive.ebcdic = true;
+  process.log.LogProgress("Envoi carte param\xE8tre !\n");
+  if (process.job.is_windows_nt) Pause(process, kNtQuietBeforeCardMs);
+  EmptyReceiveBuffer(process);
+  std::string converted = card;
+  link::ToEbcdic(converted);
+  if (link::WriteLink(process, converted) != converted.size()) {
+    process.os.diagnostics.DebugOutput(kShortWrite);
+  }
+  PumpMessage(process);
+  EndRecord(process);
+
+  if (link::AwaitReply(process, "NOK", "OK ") == 0) {
+    process.os.windows.MessageBox(platform::kNoWindow,
+                                  "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre",
+                                  "Communication",
+                                  platform::kMbOkCancel | platform::kMbIconQuestion);
+    process.receive.ebcdic = false;
+  }
+
+  std::optional<std::size_t> verdict;
+  {
+    link::ReceiveBusySection section(process);
+    verdict = VerdictPosition(process.receive.buffer);
+  }
+  const std::ptrdiff_t p = verdict ? static_cast<std::ptrdiff_t>(*verdict) : -1;
+  AwaitRestOfRecord(process, static_cast<std::size_t>(p + kAnswerRecordLength));
+
+  bool accepted = false;
+  {
+    link::ReceiveBusySection section(process);
+    const std::string& buffer = process.receive.buffer;
+    process.job.detail1 = CodeAt(buffer, p + 3);
+    process.job.detail2 = CodeAt(buffer, p + 7);
+    accepted = buffer.find("OK ") != std::string::npos;
+  }
+  if (accepted) {
+    process.log.LogProgress("Carte param\xE8tre valide !\n");
+    return 1;
+  }
+  line::ClosePort(process);
+  line::HangUp(process);
+  process.os.windows.MessageBox(platform::kNoWindow, "Carte param\xE8tre non valide !",
+                                "Communication", platform::kMbOk | platform::kMbIconQuestion);
+  process.receive.ebcdic = false;
+  return 0;
+}
+
+}  // namespace korval::exchange

@@ -1,0 +1,34 @@
+#include "exchange/pump.h"
+
+#include "app/process.h"
+#include "link/receive_busy.h"
+
+namespace korval::exchange {
+
+void PumpMessage(Process& process) { process.os.windows.PumpMessage(); }
+
+void Pause(Process& process, std::uint32_t ms) {
+  const std::uint32_t start = process.os.clock.TickCount();
+  while (process.os.clock.TickCount() - start < ms) PumpMessage(process);
+}
+
+bool PauseWhileCallUp(Process& process, std::uint32_t ms) {
+  const std::uint32_t start = process.os.clock.TickCount();
+  while (process.os.clock.TickCount() - start < ms) {
+    PumpMessage(process);
+    if (CallEnded(process)) return false;
+  }
+  return true;
+}
+
+bool CallEnded(const Process& process) {
+  const std::uint32_t state = process.call.call_state;
+  return state == platform::kCallStateIdle || state == platform::kCallStateDisconnected;
+}
+
+void EmptyReceiveBuffer(Process& process) {
+  link::ReceiveBusySection section(process);
+  process.receive.buffer.clear();
+}
+
+}  // namespace korval::exchange

@@ -1,0 +1,138 @@
+#include "app/process.h"
+#include "exchange/connect_to_site.h"
+#include "exchange/exchange.h"
+#include "exchange/parameter_card.h"
+#include "exchange/pump.h"
+#include "exchange/records.h"
+#include "exchange/reentry_guard.h"
+#include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/ebcdic.h"
+#include "link/receive_buffer.h"
+#include "link/receive_busy.h"
+#include "link/time_limits.h"
+#include "link/write_link.h"
+
+namespace korval::exchange {
+namespace {
+
+constexpr std::size_t kSearchWindowMax = 40;
+constexpr std::size_t kSearchWindowKept = 30;  // more than an end record split in two
+
+// Under ReceiveBusy: what followed the answer record becomes the buffer, without its
+// leading white space, and is captured first, in the section that turns capture on
+// again, so that no arrival is stored twice or out of order.
+void StartCapture(Process& process, bool capture) {
+  link::ReceiveBusySection section(process);
+  std::string& buffer = process.receive.buffer;
+  const std::size_t answer = buffer.find("OK ");
+  const std::size_t data = answer == std::string::npos ? buffer.size()
+                                                       : answer + kAnswerRecordLength;
+  buffer.erase(0, std::min(data, buffer.size()));
+  buffer.erase(0, std::min(buffer.find_first_not_of(" \t\n\v\f\r"), buffer.size()));
+  process.receive.capture_enabled = capture;
+  link::WriteCapture(process, buffer);
+}
+
+enum class Reception { kEnded, kCallDropped, kSilent };
+
+// Lets the read side capture until the end record arrives. The time limit counts
+// from the last arrival, so a statement still flowing is never cut.
+Reception Receive(Process& process, std::size_t* end_position) {
+  const std::uint32_t quiet_limit_ms =
+      link::ReadLimitMs(process, link::kReceptionQuietKey, link::kReceptionQuietDefaultS);
+  std::uint32_t last_arrival = process.os.clock.TickCount();
+  std::uint64_t seen = 0;
+  {
+    link::ReceiveBusySection section(process);
+    seen = process.receive.received_total;
+  }
+  for (;;) {
+    PumpMessage(process);
+    if (CallEnded(process)) return Reception::kCallDropped;
+    {
+      link::ReceiveBusySection section(process);
+      std::string& buffer = process.receive.buffer;
+      const std::size_t end = buffer.find(kEndRecord);
+      if (end != std::string::npos) {
+        *end_position = end;
+        return Reception::kEnded;
+      }
+      if (buffer.size() > kSearchWindowMax) buffer.erase(0, buffer.size() - kSearchWindowKept);
+      if (process.receive.received_total != seen) {
+        seen = process.receive.received_total;
+        last_arrival = process.os.clock.TickCount();
+      }
+    }
+    if (process.os.clock.TickCount() - last_arrival > quiet_limit_ms) return Reception::kSilent;
+  }
+}
+
+void TakeEndCodes(Process& process, std::size_t end_position) {
+  link::ReceiveBusySection section(process);
+  const std::string& buffer = process.receive.buffer;
+  auto code_at = [&buffer](std::size_t at) {
+    return at < buffer.size() ? NormaliseCode(buffer.substr(at, 4)) : std::string();
+  };
+  process.job.detail1 = code_at(end_position + 3);
+  process.job.detail2 = code_at(end_position + 7);
+}
+
+void EndCapture(Process& process) {
+  process.receive.capture_enabled = false;
+  line::HangUp(process);
+  line::ClosePort(process);
+  process.receive.ebcdic = false;
+}
+
+}  // namespace
+
+int ReceiveStatement(Process& process, const std::string& file_path,
+                     platform::WindowHandle window, platform::InstanceHandle instance,
+                     std::string& dial_number, const std::string& subscriber,
+                     const std::string& card) {
+  ReentryGuard guard(process.exchange.receive_statement_running);
+  if (!guard.entered()) return 0;
+  link::OpenCaptureFile(process, file_path, true);
+  const bool capture = process.receive.capture_enabled;
+  process.receive.capture_enabled = false;
+  EmptyReceiveBuffer(process);
+  process.call.call_state = 0;
+  if (ConnectToSite(process, window, instance, dial_number, subscriber, card) == 0) return 0;
+
+  StartCapture(process, capture);
+  PumpMessage(process);
+  process.log.LogProgress("R\xE9" "ception du relev\xE9 en cours !\n");
+
+  std::size_t end_position = 0;
+  switch (Receive(process, &end_position)) {
+    case Reception::kCallDropped:
+      EndCapture(process);
+      process.log.LogProgress("Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !\n");
+      return 0;
+    case Reception::kSilent:
+      // No acknowledgement: the bank will send the statement again.
+      EndCapture(process);
+      process.log.LogProgress(
+          "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !\n");
+      return 0;
+    case Reception::kEnded:
+      break;
+  }
+  TakeEndCodes(process, end_position);
+  EmptyReceiveBuffer(process);
+  process.log.LogProgress("Relev\xE9 entierement re\xE7u !\n");
+  process.receive.capture_enabled = false;
+  std::string acknowledgement = kAcknowledgement;
+  link::ToEbcdic(acknowledgement);
+  link::WriteLink(process, acknowledgement);
+  PumpMessage(process);
+  EndRecord(process);
+  line::HangUp(process);
+  PumpMessage(process);
+  line::ClosePort(process);
+  process.receive.ebcdic = false;
+  return 1;
+}
+
+}  // namespace korval::exchange

@@ -1,0 +1,153 @@
+#include <optional>
+
+#include "app/process.h"
+#include "exchange/connect_to_site.h"
+#include "exchange/exchange.h"
+#include "exchange/parameter_card.h"
+#include "exchange/pump.h"
+#include "exchange/records.h"
+#include "exchange/reentry_guard.h"
+#include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/await_reply.h"
+#include "link/ebcdic.h"
+#include "link/receive_busy.h"
+#include "link/write_link.h"
+
+namespace korval::exchange {
+namespace {
+
+constexpr std::uint32_t kQuietAfterRecordMs = 100;
+constexpr std::uint32_t kNtQuietBeforeEndMs = 2000;
+constexpr const char* kShortWrite = "Probl\xE8me dans l'\xE9" "criture !\n";
+
+enum class ChunkRead { kWhole, kShort, kError };
+
+// Reads exactly count bytes unless the file ends first.
+ChunkRead ReadChunk(platform::File& file, std::string& chunk, std::size_t count) {
+  chunk.resize(count);
+  std::size_t have = 0;
+  while (have < count) {
+    std::size_t got = 0;
+    if (!file.Read(chunk.data() + have, count - have, &got)) return ChunkRead::kError;
+    if (got == 0) break;
+    have += got;
+  }
+  chunk.resize(have);
+  return have == count ? ChunkRead::kWhole : ChunkRead::kShort;
+}
+
+// Bytes that may trail the last whole record without being data.
+bool IsFillerByte(char c) {
+  return c == '\r' || c == '\n' || c == 0x1A || c == ' ' || c == '\0';
+}
+
+// Reads the whole file once before dialling: a remainder that holds data would be
+// dropped, and a file that cannot be read would stop in the middle of the transfer.
+bool CheckWholeRecords(Process& process, platform::File& file, std::size_t record_length) {
+  std::string chunk;
+  for (;;) {
+    const ChunkRead read = ReadChunk(file, chunk, record_length);
+    if (read == ChunkRead::kError) {
+      process.log.LogProgress("Erreur de lecture du fichier\n");
+      return false;
+    }
+    if (read == ChunkRead::kWhole) continue;
+    for (char c : chunk) {
+      if (!IsFillerByte(c)) {
+        process.log.LogProgress(
+            "Fichier mal form\xE9 : sa fin n'est pas un enregistrement entier de " +
+            std::to_string(record_length) + " octets\n");
+        return false;
+      }
+    }
+    return file.Rewind();
+  }
+}
+
+void WarnShortWrite(Process& process, std::size_t written, std::size_t count) {
+  if (written != count) process.os.diagnostics.DebugOutput(kShortWrite);
+}
+
+void DropCall(Process& process) {
+  line::HangUp(process);
+  line::ClosePort(process);
+}
+
+// The records, each followed by the end-of-record signal and some quiet; false when
+// the transfer stopped.
+bool SendRecords(Process& process, platform::File& file, std::size_t record_length) {
+  std::string record;
+  for (;;) {
+    const ChunkRead read = ReadChunk(file, record, record_length);
+    if (read == ChunkRead::kShort) return true;
+    if (read == ChunkRead::kError) {
+      process.log.LogProgress("Erreur de lecture du fichier : envoi interrompu !\n");
+      DropCall(process);
+      return false;
+    }
+    link::ToEbcdic(record);
+    WarnShortWrite(process, link::WriteLink(process, record), record.size());
+    PumpMessage(process);
+    EndRecord(process);
+    if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
+      DropCall(process);
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+int SendFile(Process& process, const std::string& file_path, platform::WindowHandle window,
+             platform::InstanceHandle instance, std::string& dial_number,
+             const std::string& subscriber, const std::string& card, int record_length) {
+  ReentryGuard guard(process.exchange.send_file_running);
+  if (!guard.entered()) return 0;
+  app::ProgressLog& log = process.log;
+  if (file_path.empty()) {
+    log.LogProgress("Fichier Vide\n");
+    return 0;
+  }
+  std::unique_ptr<platform::File> file = process.os.files.OpenForReading(file_path);
+  if (!file) {
+    log.LogProgress("Impossible d'ouvrir le fichier\n");
+    return 0;
+  }
+  const std::optional<std::uint64_t> length = file->Size();
+  if (!length || *length == 0) {
+    log.LogProgress("Fichier Vide\n");
+    return 0;
+  }
+  const auto record_bytes = static_cast<std::size_t>(record_length);
+  if (!CheckWholeRecords(process, *file, record_bytes)) return 0;
+
+  EmptyReceiveBuffer(process);
+  process.call.call_state = 0;
+  if (ConnectToSite(process, window, instance, dial_number, subscriber, card) == 0) return 0;
+
+  process.os.diagnostics.DebugOutput("Envoi du contenu du fichier !\n");
+  log.LogProgress("Envoi du contenu du fichier !\n");
+  if (!SendRecords(process, *file, record_bytes)) return 0;
+
+  if (process.job.is_windows_nt) Pause(process, kNtQuietBeforeEndMs);
+  EmptyReceiveBuffer(process);  // "OKF" counts only from here on
+  process.os.diagnostics.DebugOutput("Envoi de FF !\n");
+  std::string end_record = kEndRecord;
+  link::ToEbcdic(end_record);
+  WarnShortWrite(process, link::WriteLink(process, end_record), end_record.size());
+  EndRecord(process);
+
+  if (link::AwaitReply(process, "OKF", "") == 0) {
+    process.os.diagnostics.DebugOutput("Sortie anormale !\n");
+    return 0;
+  }
+  process.os.diagnostics.DebugOutput("Envoi du fichier termin\xE9 normalement !\n");
+  log.LogProgress("Envoi du fichier termin\xE9 normalement !\n");
+  process.call.call_state = platform::kCallStateDisconnected;
+  DropCall(process);
+  process.receive.ebcdic = false;
+  return 1;
+}
+
+}  // namespace korval::exchange
