@@ -1,0 +1,96 @@
+#pragma once
+// One open modem port, shared by its line, the line's call and every port handle
+// handed out for it. Safe to use from several threads at once.
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/posix/modem_lock.h"
+#include "platform/posix/modem_termios.h"
+
+namespace korval::platform::posix {
+
+class ModemDevice {
+ public:
+  // Takes the port for this process alone (OpenPortExclusive); null when that fails,
+  // with *result saying why.
+  static std::shared_ptr<ModemDevice> Open(const std::string& path,
+                                           const std::vector<std::string>& lock_folders,
+                                           PortOpenResult* result);
+  ~ModemDevice();
+  ModemDevice(const ModemDevice&) = delete;
+  ModemDevice& operator=(const ModemDevice&) = delete;
+
+  const std::string& path() const { return path_; }
+  // For poll(): a hang-up shows there as POLLHUP or POLLERR.
+  int fd() const { return fd_; }
+
+  // Gives the port back to other programs. The descriptor itself closes with the
+  // last user, so that a read already under way never meets a reused descriptor.
+  void Release();
+
+  // Waits at most wait_ms for input, or until wake_fd (when not -1) is readable, and
+  // reads at most count bytes. Returns the count; 0 when nothing came; -1 with
+  // *error set (EIO once the line has hung up, which it notes).
+  ssize_t ReadSome(void* bytes, std::size_t count, int wait_ms, int wake_fd, int* error);
+  // Writes every byte, waiting at most stall_ms at a time for the port to take more.
+  // False with *error: EIO (hung up), ETIMEDOUT (the port took nothing for stall_ms),
+  // ECANCELED (wake_fd became readable), or the system's error.
+  bool WriteAll(const void* bytes, std::size_t count, std::size_t* written, int stall_ms,
+                int wake_fd, int* error);
+  // Waits at most bound_ms for the output queue to empty. True also when the port
+  // cannot tell how much it still holds.
+  bool Drain(int bound_ms);
+
+  // Data bytes that came together with the modem's CONNECT: reads take them first.
+  void Unread(std::string_view bytes);
+  std::size_t TakeUnread(void* bytes, std::size_t count);
+  void DropUnread();
+
+  // The far side hung up, the carrier was lost or the device went away.
+  void NoteHangUp();
+  bool hung_up() const { return hung_up_.load(); }
+  // Readable once the line has hung up.
+  int hangup_event() const { return hangup_event_; }
+
+  // False with errno set on failure.
+  bool GetSettings(struct termios* settings) const;
+  bool SetSettings(const struct termios& settings);
+  // Modem control lines (TIOCM_* bits): false when the port has none.
+  bool GetLines(int* bits) const;
+  bool ChangeLines(int bits, bool raise);
+  bool Break(bool on);
+  bool Flush(int queue_selector);
+
+  void SetQueues(std::uint32_t in_queue, std::uint32_t out_queue);
+  void SetConnectRate(std::uint32_t rate);
+  PortState Port() const;
+  std::uint32_t connect_rate() const { return connect_rate_.load(); }
+
+ private:
+  ModemDevice(std::string path, int fd, std::string lock_file);
+
+  const std::string path_;
+  const int fd_;
+  const std::string lock_file_;
+  const int hangup_event_;
+  std::atomic<bool> released_{false};
+  std::atomic<bool> hung_up_{false};
+  std::atomic<std::uint32_t> connect_rate_{0};
+
+  mutable std::mutex mutex_;
+  std::string unread_;            // guarded by mutex_
+  std::uint32_t in_queue_ = 0;    // guarded by mutex_
+  std::uint32_t out_queue_ = 0;   // guarded by mutex_
+};
+
+}  // namespace korval::platform::posix

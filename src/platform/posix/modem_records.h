@@ -1,0 +1,115 @@
+#pragma once
+// The telephony records of a modem line, filled honestly with the growing-read
+// protocol: dwNeededSize always; the variable parts only when dwTotalSize has room
+// for everything, else the fixed part alone (and the call still succeeds, so that
+// the caller grows the record and asks again).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/telephony_records.h"
+
+namespace korval::platform::posix {
+
+// Line error codes the modem line gives (the telephony API's values).
+namespace lineerr {
+inline constexpr std::int32_t Code(std::uint32_t value) { return static_cast<std::int32_t>(value); }
+inline constexpr std::int32_t kBadDeviceId = Code(0x80000002);
+inline constexpr std::int32_t kCallUnavail = Code(0x80000005);
+inline constexpr std::int32_t kIncompatibleApiVersion = Code(0x8000000C);
+inline constexpr std::int32_t kIncompatibleExtVersion = Code(0x8000000D);
+inline constexpr std::int32_t kInvalAddress = Code(0x80000010);
+inline constexpr std::int32_t kInvalAddressId = Code(0x80000011);
+inline constexpr std::int32_t kInvalAddressState = Code(0x80000013);
+inline constexpr std::int32_t kInvalAppHandle = Code(0x80000014);
+inline constexpr std::int32_t kInvalCallHandle = Code(0x80000018);
+inline constexpr std::int32_t kInvalCallSelect = Code(0x8000001B);
+inline constexpr std::int32_t kInvalCallState = Code(0x8000001C);
+inline constexpr std::int32_t kInvalDeviceClass = Code(0x80000023);
+inline constexpr std::int32_t kInvalLineHandle = Code(0x8000002B);
+inline constexpr std::int32_t kInvalLineState = Code(0x8000002C);
+inline constexpr std::int32_t kInvalMediaMode = Code(0x8000002F);
+inline constexpr std::int32_t kInvalParam = Code(0x80000032);
+inline constexpr std::int32_t kInvalPrivSelect = Code(0x80000036);
+inline constexpr std::int32_t kNoDevice = Code(0x80000042);
+inline constexpr std::int32_t kOperationFailed = Code(0x80000048);
+inline constexpr std::int32_t kResourceUnavail = Code(0x8000004B);
+inline constexpr std::int32_t kStructureTooSmall = Code(0x8000004D);
+inline constexpr std::int32_t kUninitialized = Code(0x80000050);
+}  // namespace lineerr
+
+inline constexpr std::uint32_t kStringFormatAscii = 1;
+inline constexpr std::uint32_t kStringFormatBinary = 4;
+inline constexpr std::uint32_t kAddrStateInUseZero = 0x4;
+inline constexpr std::uint32_t kAddrStateInUseOne = 0x8;
+inline constexpr std::uint32_t kLineDevStateOpen = 0x200;
+inline constexpr std::uint32_t kHomeCountry = 33;
+
+// Fills a variable-size record: its fixed fields, then variable parts placed after
+// the fixed part, each described by a size field and an offset field.
+class RecordFiller {
+ public:
+  explicit RecordFiller(std::uint32_t fixed_size) : fixed_(fixed_size) {}
+  void Set32(std::uint32_t offset, std::uint32_t value) { fixed_.Set32(offset, value); }
+  void AddPart(std::uint32_t size_field, std::uint32_t offset_field, std::string bytes);
+  // Text with its terminating NUL, which the size counts.
+  void AddText(std::uint32_t size_field, std::uint32_t offset_field, std::string_view text);
+  std::uint32_t NeededSize() const;
+  // 0, or STRUCTURETOOSMALL when dwTotalSize cannot hold even the fixed part.
+  std::int32_t Finish(Record& out) const;
+
+ private:
+  struct Part {
+    std::uint32_t size_field;
+    std::uint32_t offset_field;
+    std::string bytes;
+  };
+  Record fixed_;
+  std::vector<Part> parts_;
+};
+
+// What a line device is, from its win.ini section.
+struct ModemLineConfig {
+  std::string section;  // "MODEM0"
+  std::string port;     // the device path
+  std::uint32_t bps = 9600;
+  std::string init = "ATZ";
+};
+
+// What the records say about the line's one call, when there is one.
+struct LineActivity {
+  bool open = false;
+  bool call_in_use = false;  // a call exists and is not idle
+  bool call_active = false;  // dialling or connected
+};
+
+std::int32_t FillDevCaps(std::uint32_t device_id, const ModemLineConfig& config, Record& caps);
+std::int32_t FillAddressCaps(std::uint32_t device_id, const ModemLineConfig& config,
+                             Record& caps);
+std::int32_t FillAddressStatus(const LineActivity& activity, Record& status);
+std::int32_t FillLineDevStatus(const LineActivity& activity, Record& status);
+std::int32_t FillTranslateCaps(Record& caps);
+// A VARSTRING holding bytes in the given string format.
+std::int32_t FillVarString(std::uint32_t format, std::string bytes, Record& var);
+
+// The masks that the device's capabilities give.
+std::uint32_t LineStatesOf();
+std::uint32_t AddressStatesOf();
+
+// A canonical address ("+33 (0) 0123") as the modem dials it from France: the
+// same-country long-distance rule 0 + area code + number ("000123"), the local rule
+// when there is no area code, and 00 + country + area code + number abroad. Text that
+// is not canonical is dialled as it is. Nothing when the address is malformed.
+struct Translation {
+  std::string dialable;
+  std::uint32_t dest_country = 0;
+  std::uint32_t results = 0;  // LINETRANSLATERESULT_ flags
+};
+std::optional<Translation> TranslateAddress(std::string_view address);
+std::int32_t FillTranslateOutput(const Translation& translation, Record& output);
+
+}  // namespace korval::platform::posix
