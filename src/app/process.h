@@ -19,6 +19,9 @@ struct Process {
         app_name(std::move(application_name)),
         log(platform_services.diagnostics) {}
 
+  // Stops a read thread that is still running: it uses this object's state.
+  ~Process();
+
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
