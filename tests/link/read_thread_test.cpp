@@ -1,0 +1,136 @@
+#include "link/read_thread.h"
+
+#include <gtest/gtest.h>
+
+#include "harness/line_harness.h"
+#include "link/receive_busy.h"
+#include "platform/sim/sim_telephony.h"
+
+namespace korval::link {
+namespace {
+
+namespace sim = platform::sim;
+using sim::SimPortOp;
+using testing::LineHarness;
+
+struct ConnectedHarness : LineHarness {
+  explicit ConnectedHarness(bool nt = true,
+                            std::function<void(sim::SimLineDevice&)> setup = nullptr) {
+    process.job.is_windows_nt = nt;
+    telephony.ModifyDevice(0, [&](sim::SimLineDevice& d) {
+      d.script = sim::ConnectingCall(100);
+      if (setup) setup(d);
+    });
+  }
+  void Connect() {
+    ASSERT_EQ(Start(), 0);
+    ASSERT_EQ(Call(), 1);
+    PumpFor(200);
+    ASSERT_EQ(process.call.call_state, platform::kCallStateConnected);
+  }
+  sim::SimSerialPort& Port() { return telephony.Port(); }
+  std::string Buffer() {
+    ReceiveBusySection section(process);
+    return process.receive.buffer;
+  }
+};
+
+TEST(ReadThreadTest, ServesThePortInEitherMode) {
+  for (bool nt : {true, false}) {
+    ConnectedHarness h(nt);
+    h.Connect();
+    std::string burst;
+    for (int i = 0; i < 450; ++i) burst.push_back(static_cast<char>('A' + i % 26));
+    h.Port().Deliver(burst);
+    EXPECT_EQ(h.Buffer(), burst) << nt;
+    for (const auto& read : h.Port().Records(SimPortOp::kRead)) {
+      EXPECT_LE(read.bytes.size(), kReadChunkBytes);
+    }
+    EXPECT_GE(h.Port().Records(SimPortOp::kRead).size(), 3u);
+    const auto timeouts = h.Port().Timeouts();
+    ASSERT_TRUE(timeouts);
+    EXPECT_EQ(timeouts->read_interval, platform::kMaxDword);
+    EXPECT_EQ(timeouts->read_total_constant, 0u);
+
+    line::HangUp(h.process);
+    EXPECT_EQ(h.Port().Count(SimPortOp::kFlush) > 0, nt);  // after the loop, NT only
+    EXPECT_EQ(h.Port().Count(SimPortOp::kPurge), 1u);
+    EXPECT_EQ(h.serial.DoubleCloses(), 0u);
+    EXPECT_EQ(h.serial.InvalidHandleUses(), 0u);
+    EXPECT_EQ(h.serial.SettleTimeouts(), 0u);
+  }
+}
+
+TEST(ReadThreadTest, PortWithoutIntervalTimeoutsIsNeverRead) {
+  ConnectedHarness h(true, [](sim::SimLineDevice& d) { d.port.prov_capabilities = 0x7F; });
+  h.serial.SetSettleLimit(std::chrono::milliseconds(50));
+  h.Connect();
+  h.PumpFor(50);
+  ASSERT_TRUE(h.process.call.read_thread);
+  EXPECT_TRUE(h.process.call.read_thread->WaitForExit(5000));
+  EXPECT_EQ(h.process.call.read_thread->ExitCode(), 1u);
+  h.Port().Deliver("TRANSPAC");
+  EXPECT_EQ(h.Buffer(), "");
+  EXPECT_TRUE(h.BoxTexts().empty());
+  EXPECT_FALSE(h.Port().Timeouts());
+}
+
+TEST(ReadThreadTest, NoPortHandleShowsOneBoxAndEnds) {
+  ConnectedHarness h(true, [](sim::SimLineDevice& d) {
+    d.faults.get_id_call.code = sim::kLineErrOperationFailed;
+  });
+  h.Connect();
+  ASSERT_TRUE(h.process.call.read_thread);
+  EXPECT_TRUE(h.process.call.read_thread->WaitForExit(5000));
+  EXPECT_EQ(h.process.call.read_thread->ExitCode(), 1u);
+  h.PumpFor(10);  // the box is shown from the main thread's queue
+  const auto boxes = h.sim.windows.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Erreur dans l'obtention du handle du modem pour le transfert");
+  EXPECT_EQ(boxes[0].title, "");
+}
+
+TEST(ReadThreadTest, LinkAlreadyDownMakesNoReadButRunsTheEndSteps) {
+  LineHarness h;
+  h.process.job.is_windows_nt = true;
+  ASSERT_EQ(h.Start(), 0);
+  ASSERT_EQ(h.Call(), 1);
+  h.PumpFor(10);  // the call exists, not yet connected: no thread
+  h.process.call.link_active = false;
+  EXPECT_EQ(ReadThread(h.process), 0u);
+  auto& port = h.telephony.Port();
+  EXPECT_EQ(port.Count(SimPortOp::kRead), 0u);
+  EXPECT_EQ(port.Count(SimPortOp::kFlush), 1u);
+  EXPECT_EQ(port.Count(SimPortOp::kPurge), 1u);
+  EXPECT_FALSE(h.process.line.port.open());
+}
+
+TEST(ReadThreadTest, ReadErrorsAreClearedAndReadingGoesOn) {
+  ConnectedHarness h;
+  h.Connect();
+  h.Port().FailNextReads(3);
+  h.PumpFor(20);
+  h.Port().Deliver("COM");
+  EXPECT_EQ(h.Buffer(), "COM");
+  EXPECT_GE(h.Port().Count(SimPortOp::kClearCommError), 3u);
+  EXPECT_TRUE(h.process.call.read_thread->IsRunning());
+}
+
+TEST(ReadThreadTest, ReceiveBusyHolderNeverSeesPartOfAChunk) {
+  ConnectedHarness h;
+  h.Connect();
+  const std::string chunk(10, 'x');
+  for (int i = 0; i < 40; ++i) h.Port().DeliverAt(h.sim.world.Now() + 1 + i, chunk);
+  const std::uint64_t end = h.sim.world.Now() + 60;
+  while (h.sim.world.Now() < end) {
+    {
+      ReceiveBusySection section(h.process);
+      EXPECT_EQ(h.process.receive.buffer.size() % chunk.size(), 0u);
+    }
+    exchange::PumpMessage(h.process);
+  }
+  EXPECT_EQ(h.Buffer().size(), 400u);
+}
+
+}  // namespace
+}  // namespace korval::link
