@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include "harness/exchange_harness.h"
+#include "link/ebcdic.h"
+
+namespace korval::exchange {
+namespace {
+
+using testing::ExchangeHarness;
+using testing::kDataFile;
+using testing::RecordsOf;
+
+// What the bank gets back when it decodes what ToEbcdic made of the text.
+std::string AsTheBankReadsIt(std::string text) {
+  link::ToEbcdic(text);
+  for (char& c : text) c = static_cast<char>(link::FromEbcdicByte(static_cast<std::uint8_t>(c)));
+  return text;
+}
+
+struct SendCase {
+  const char* type_action;
+  std::size_t record_length;
+  std::size_t records;
+  const char* progress_line;
+  bool profile7;
+  bool nt;
+};
+
+class SendFileJobTest : public ::testing::TestWithParam<SendCase> {};
+
+TEST_P(SendFileJobTest, WholeFileReachesTheBank) {
+  const SendCase& c = GetParam();
+  ExchangeHarness h;
+  h.sim.version.platform_id = c.nt ? 2 : 1;
+  if (c.profile7) h.WinIni("[175000123]\r\nPROFIL7=Oui\r\n");
+  const std::string data = RecordsOf(c.records, c.record_length);
+  h.sim.files.Put(kDataFile, data);
+  h.Bank().code1 = "A001";
+  h.Bank().code2 = "    ";
+
+  EXPECT_EQ(h.RunJob(c.type_action), app::kExitSucceeded);
+
+  EXPECT_EQ(h.JobKey("Retour"), "1");
+  EXPECT_EQ(h.JobKey("Detail1"), "A001");
+  EXPECT_EQ(h.JobKey("Detail2"), "9999");
+  const netemu::Report& bank = h.BankSaw();
+  EXPECT_TRUE(bank.violations.empty()) << bank.violations.front().what;
+  EXPECT_EQ(bank.received_file, AsTheBankReadsIt(data));
+  ASSERT_EQ(bank.records.size(), c.records);
+  for (const auto& record : bank.records) {
+    EXPECT_EQ(record.length, c.record_length);
+    EXPECT_EQ(record.eor, c.profile7 ? netemu::EorKind::kBreak : netemu::EorKind::kCarriageReturn);
+  }
+  EXPECT_TRUE(bank.end_record_received);
+  EXPECT_EQ(bank.profile7, c.profile7);
+  EXPECT_EQ(bank.card, "CARTE " + std::string(c.type_action) + std::string(73, ' '));
+  EXPECT_TRUE(h.Logged(c.progress_line));
+  EXPECT_TRUE(h.Logged("Carte param\xE8tre valide !"));
+  EXPECT_TRUE(h.Logged("Envoi du fichier termin\xE9 normalement !"));
+  EXPECT_TRUE(h.sim.windows.MessageBoxes().empty());
+  EXPECT_EQ(h.serial.DoubleCloses(), 0u);
+  EXPECT_EQ(h.serial.SettleTimeouts(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SendFileJobTest,
+    ::testing::Values(SendCase{"L", 160, 3, "Envoi fichier L.C.R !", false, true},
+                      SendCase{"V", 160, 2, "Envoi fichier Virement !", false, false},
+                      SendCase{"D", 560, 2, "Envoi de la DADS R\xE9seau !", false, true},
+                      SendCase{"L", 160, 2, "Envoi fichier L.C.R !", true, true}));
+
+TEST(SendFileJobTest2, NuiAndComplementReachThePadOnOneLine) {
+  ExchangeHarness h;
+  h.WinIni("[175000123]\r\nNUI=ABC123\r\nCOMPLEMENT=XY9\r\n");
+  h.sim.files.Put(kDataFile, RecordsOf(1, 160));
+  EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);
+  const auto& call = h.BankSaw().call;
+  EXPECT_EQ(call.line, "NABC123-175000123DXY9");
+  EXPECT_TRUE(h.Logged("Donn\xE9" "es compl\xE9mentaires :XY9"));
+  EXPECT_TRUE(h.Logged("175000123DXY9"));
+  EXPECT_TRUE(h.Logged("NUI : ABC123"));
+}
+
+TEST(SendFileJobTest2, PlainSubscriberLineWithoutSettings) {
+  ExchangeHarness h;
+  h.WinIni("[175000123]\r\nCOMPLEMENT=\r\n");
+  h.sim.files.Put(kDataFile, RecordsOf(1, 160));
+  EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);
+  EXPECT_EQ(h.BankSaw().call.line, "175000123");
+  EXPECT_FALSE(h.BankSaw().call.has_complement);
+}
+
+struct FailCase {
+  const char* name;
+  std::function<void(ExchangeHarness&)> setup;
+  std::vector<std::string> boxes;
+  const char* log_line;  // nullptr: none to look for
+  bool dialled;
+};
+
+class SendFileFailureTest : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(SendFileFailureTest, FailsWithRetourZero) {
+  const FailCase& c = GetParam();
+  ExchangeHarness h;
+  h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\n");
+  h.sim.files.Put(kDataFile, RecordsOf(3, 160));
+  c.setup(h);
+  EXPECT_EQ(h.RunJob("L", h.file_path), app::kExitFailed) << c.name;
+  EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
+  EXPECT_EQ(h.BoxTexts(), c.boxes) << c.name;
+  if (c.log_line) EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+  EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
+  EXPECT_FALSE(h.process.call.link_active) << c.name;
+  EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;
+  EXPECT_LT(h.sim.world.Now(), 600'000u) << c.name;  // every job ends
+}
+
+using O = netemu::Options;
+constexpr const char* kNoSite = "Impossible de faire la connexion avec le site destinataire !";
+constexpr const char* kNoTranspac =
+    "Connexion avec TRANSPAC non r\xE9ussie !\nVeuillez reessayer plus tard !";
+constexpr const char* kNoCom =
+    "Connexion avec le site abonn\xE9 impossible !\nVeuillez v\xE9rifier votre num\xE9ro !";
+constexpr const char* kNoAnswer = "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre";
+constexpr const char* kRefused = "Carte param\xE8tre non valide !";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendFileFailureTest,
+    ::testing::Values(
+        FailCase{"empty path", [](ExchangeHarness& h) { h.file_path = ""; }, {}, "Fichier Vide", false},
+        FailCase{"missing file",
+                 [](ExchangeHarness& h) { h.sim.files.Delete(kDataFile); },
+                 {}, "Impossible d'ouvrir le fichier", false},
+        FailCase{"empty file", [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, ""); },
+                 {}, "Fichier Vide", false},
+        FailCase{"remainder holding data",
+                 [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, RecordsOf(3, 160) + "X"); },
+                 {}, "Fichier mal form\xE9 : sa fin n'est pas un enregistrement entier de 160 octets",
+                 false},
+        FailCase{"unreadable file",
+                 [](ExchangeHarness& h) { h.sim.files.FailReadAt(kDataFile, 200); },
+                 {}, "Erreur de lecture du fichier", false},
+        FailCase{"read error in the middle of the transfer",
+                 [](ExchangeHarness& h) { h.sim.files.FailReadAt(kDataFile, 200, 1); },
+                 {}, "Erreur de lecture du fichier : envoi interrompu !", true},
+        FailCase{"control character in the NUI",
+                 [](ExchangeHarness& h) { h.WinIni("[175000123]\r\nNUI=AB\x03" "COM\r\n"); },
+                 {}, "Appel refus\xE9 : NUI contient un caract\xE8re de contr\xF4le !", false},
+        FailCase{"busy", [](ExchangeHarness& h) {
+                   h.telephony.ModifyDevice(0, [](auto& d) {
+                     d.script = platform::sim::DisconnectedCall(platform::kDisconnectBusy);
+                   });
+                 },
+                 {"La ligne de votre correspondant ne peut pas \xEAtre jointe !", kNoSite},
+                 nullptr, true},
+        FailCase{"never connects", [](ExchangeHarness& h) {
+                   h.telephony.ModifyDevice(0, [](auto& d) {
+                     d.script = platform::sim::ConnectingCall(70'000);
+                   });
+                 },
+                 {kNoSite}, nullptr, true},
+        FailCase{"line cannot be opened", [](ExchangeHarness& h) {
+                   h.telephony.ModifyDevice(0, [](auto& d) {
+                     d.faults.line_open.code = platform::sim::kLineErrResourceUnavail;
+                   });
+                 },
+                 {"Erreur dans l'ouverture de la ligne"}, nullptr, false},
+        FailCase{"silent PAD", [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kBanner; },
+                 {kNoTranspac}, nullptr, true},
+        FailCase{"dropped before the banner",
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kBanner; },
+                 {kNoTranspac}, nullptr, true},
+        FailCase{"dropped during the profile pause", [](ExchangeHarness& h) {
+                   h.WinIni("[175000123]\r\nPROFIL7=O\r\n");
+                   h.Bank().drop_at = netemu::Step::kProf7;
+                 },
+                 {}, nullptr, true},
+        FailCase{"wrong subscriber", [](ExchangeHarness& h) { h.Bank().bank_number = "999"; },
+                 {kNoCom}, nullptr, true},
+        FailCase{"dropped before COM",
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
+                 {kNoCom}, nullptr, true},
+        FailCase{"card unanswered",
+                 [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kCard; },
+                 {kNoAnswer, kRefused}, nullptr, true},
+        FailCase{"dropped at the card",
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCard; },
+                 {kNoAnswer, kRefused}, nullptr, true},
+        FailCase{"card refused", [](ExchangeHarness& h) { h.Bank().verdict = "NOK"; },
+                 {kRefused}, nullptr, true},
+        FailCase{"dropped in the record loop",
+                 [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
+                 true},
+        FailCase{"dropped before OKF",
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {}, nullptr,
+                 true},
+        FailCase{"OKF never comes",
+                 [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kOkf; }, {},
+                 nullptr, true}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
+
+TEST(SendFileJobTest2, RefusedCardKeepsTheBanksCodes) {
+  ExchangeHarness h;
+  h.sim.files.Put(kDataFile, RecordsOf(1, 160));
+  h.Bank().verdict = "NOK";
+  h.Bank().code1 = "E012";
+  h.Bank().code2 = "0307";
+  EXPECT_EQ(h.RunJob("V"), app::kExitFailed);
+  EXPECT_EQ(h.JobKey("Detail1"), "E012");
+  EXPECT_EQ(h.JobKey("Detail2"), "0307");
+  EXPECT_TRUE(h.BankSaw().records.empty());
+}
+
+TEST(SendFileJobTest2, TrailingLineEndsAreNotData) {
+  ExchangeHarness h;
+  h.sim.files.Put(kDataFile, RecordsOf(2, 160) + "\r\n\x1A");
+  EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);
+  EXPECT_EQ(h.BankSaw().records.size(), 2u);
+}
+
+}  // namespace
+}  // namespace korval::exchange
