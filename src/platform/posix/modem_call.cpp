@@ -245,7 +245,10 @@ void ModemCall::HangUpOnline() {
     if (!device_->GetLines(&bits) || (bits & TIOCM_CAR) == 0) return;
   }
   ModemChat chat(*device_, -1, nullptr);
-  Pause(timings_.guard_ms);
+  // The escape needs a guard time of silence before it; the line may be quiet already.
+  device_->Drain(static_cast<int>(timings_.guard_ms));
+  const std::uint32_t quiet = device_->QuietFor();
+  if (quiet < timings_.guard_ms) Pause(timings_.guard_ms - quiet);
   if (chat.Send("+++").kind != ChatOutcome::Kind::kDone) return;
   // The modem answers OK once the second silence has passed.
   chat.Await(timings_.guard_ms + timings_.reply_ms);

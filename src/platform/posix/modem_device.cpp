@@ -20,6 +20,12 @@ bool IsHangUpError(int error) { return error == EIO || error == ENXIO || error =
 
 bool Readable(const pollfd& entry) { return (entry.revents & POLLIN) != 0; }
 
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
@@ -109,6 +115,7 @@ bool ModemDevice::WriteAll(const void* bytes, std::size_t count, std::size_t* wr
     const ssize_t put = ::write(fd_, next + *written, count - *written);
     if (put > 0) {
       *written += static_cast<std::size_t>(put);
+      last_write_ms_ = NowMs();
       continue;
     }
     if (put < 0 && errno == EINTR) continue;
@@ -150,6 +157,11 @@ bool ModemDevice::Drain(int bound_ms) {
     if (left == 0 || hung_up()) return false;
     ::poll(nullptr, 0, std::min(left, 10));
   }
+}
+
+std::uint32_t ModemDevice::QuietFor() const {
+  const std::int64_t quiet = NowMs() - last_write_ms_.load();
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(quiet, 0, 0xFFFFFFFF));
 }
 
 void ModemDevice::Unread(std::string_view bytes) {

@@ -50,6 +50,8 @@ class ModemDevice {
   // Waits at most bound_ms for the output queue to empty. True also when the port
   // cannot tell how much it still holds.
   bool Drain(int bound_ms);
+  // Milliseconds since a byte was last written, on the steady clock.
+  std::uint32_t QuietFor() const;
 
   // Data bytes that came together with the modem's CONNECT: reads take them first.
   void Unread(std::string_view bytes);
@@ -86,6 +88,7 @@ class ModemDevice {
   std::atomic<bool> released_{false};
   std::atomic<bool> hung_up_{false};
   std::atomic<std::uint32_t> connect_rate_{0};
+  std::atomic<std::int64_t> last_write_ms_{0};
 
   mutable std::mutex mutex_;
   std::string unread_;            // guarded by mutex_

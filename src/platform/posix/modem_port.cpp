@@ -1,5 +1,6 @@
 #include "platform/posix/modem_port.h"
 
+#include <poll.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -148,7 +149,11 @@ IoStatus ModemPorts::Read(PortHandle port, void* bytes, std::size_t count, std::
                           IoMode) {
   *got = 0;
   const auto device = Find(port);
-  if (!device) return IoStatus::kFailed;
+  if (!device) {
+    // A reading loop may outlive the line by a moment: it must not spin meanwhile.
+    ::poll(nullptr, 0, kReadWaitMs);
+    return IoStatus::kFailed;
+  }
   if (count == 0) return IoStatus::kDone;
   // Overlapped reads complete at once too: the wait is a few milliseconds at most.
   *got = device->TakeUnread(bytes, count);

@@ -263,7 +263,7 @@ class ModemTelephonyTest : public testing::Test {
                     EXPECT_EQ(instance, 0x55u);
                     events_.push_back({device, message, p1, p2, p3});
                   },
-                  "TAPIProcess", &count),
+                  "korvalcom", &count),
               0);
     return count;
   }
@@ -684,7 +684,7 @@ TEST_F(ModemTelephonyTest, DroppingWhileDiallingStopsTheDial) {
                                        std::uintptr_t state, std::uintptr_t, std::uintptr_t) {
                                      if (message == kLineCallState) states.push_back(state);
                                    },
-                                   "TAPIProcess", &count),
+                                   "korvalcom", &count),
             0);
   ASSERT_EQ(patient.lineOpen(app_, 0, &line, kApiVersion14, 0, 0, 6, kMediaModeDataModem), 0);
   ASSERT_GT(patient.lineMakeCall(line, &call, "T0123", 0, CallParams()), 0);
