@@ -18,6 +18,10 @@ namespace {
 // How long the LF that completes "CONNECT ...\r" may take to come.
 constexpr int kLineFeedWaitMs = 20;
 
+// The modem counts its guard time from when the last byte reached it, which is
+// later than when write() returned (adapter buffers, the UART's FIFO).
+constexpr std::uint32_t kGuardMarginMs = 250;
+
 void Signal(int fd) {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
@@ -247,8 +251,9 @@ void ModemCall::HangUpOnline() {
   ModemChat chat(*device_, -1, nullptr);
   // The escape needs a guard time of silence before it; the line may be quiet already.
   device_->Drain(static_cast<int>(timings_.guard_ms));
+  const std::uint32_t silence = timings_.guard_ms + kGuardMarginMs;
   const std::uint32_t quiet = device_->QuietFor();
-  if (quiet < timings_.guard_ms) Pause(timings_.guard_ms - quiet);
+  if (quiet < silence) Pause(silence - quiet);
   if (chat.Send("+++").kind != ChatOutcome::Kind::kDone) return;
   // The modem answers OK once the second silence has passed.
   chat.Await(timings_.guard_ms + timings_.reply_ms);
