@@ -10,7 +10,6 @@ namespace korval::app {
 inline const platform::DialogResource kMainDialog{102, "VARDEX - Communication"};
 inline const platform::DialogResource kAboutDialog{100, "A propos de Korval"};
 
-inline constexpr std::uint32_t kAboutStringId = 101;
 inline constexpr const char* kAboutItemText = "&A propos de Korval...";
 inline constexpr std::uint32_t kAboutCommandId = 0x0010;
 inline constexpr const char* kAboutLines[] = {
