@@ -138,3 +138,22 @@ TEST(ReceiveStatementTest, RefusedCardStoresNothing) {
 
 }  // namespace
 }  // namespace korval::exchange
+
+namespace korval::exchange {
+namespace {
+
+TEST(CloseDuringJobTest, CloseRequestEndsTheExchangePromptly) {
+  StatementHarness h;
+  h.Bank().statement = Statement(5);
+  h.Bank().silent_at = netemu::Step::kEnd;  // the statement would wait 300 s for its end
+  h.sim.windows.CloseAt(20'000);
+  EXPECT_EQ(h.Receive(), app::kExitFailed);
+  EXPECT_LT(h.sim.world.Now(), 30'000u);
+  EXPECT_EQ(h.JobKey("Retour"), "0");
+  EXPECT_FALSE(h.process.call.link_active);
+  EXPECT_FALSE(h.process.call.read_thread);
+  EXPECT_EQ(h.serial.DoubleCloses(), 0u);
+}
+
+}  // namespace
+}  // namespace korval::exchange
