@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "harness/line_harness.h"
 #include "link/receive_busy.h"
 #include "platform/sim/sim_telephony.h"
@@ -108,11 +111,16 @@ TEST(ReadThreadTest, LinkAlreadyDownMakesNoReadButRunsTheEndSteps) {
 TEST(ReadThreadTest, ReadErrorsAreClearedAndReadingGoesOn) {
   ConnectedHarness h;
   h.Connect();
-  h.Port().Deliver(">");  // returns once the thread serves the port with its own handle
   h.Port().FailNextReads(3);
-  h.Port().Deliver("COM");
-  EXPECT_EQ(h.Buffer(), ">COM");
+  // The faults fall on reads made in real time: wait for them, with a bound.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (h.Port().Count(SimPortOp::kClearCommError) < 3 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_GE(h.Port().Count(SimPortOp::kClearCommError), 3u);
+  h.Port().Deliver("COM");
+  EXPECT_EQ(h.Buffer(), "COM");
   EXPECT_TRUE(h.process.call.read_thread->IsRunning());
 }
 
