@@ -28,7 +28,7 @@ void StoreReceivedChunk(Process& process, const char* bytes, std::size_t count) 
   process.receive.buffer += text;
   process.receive.received_total += text.size();
   WriteCapture(process, text);
-  ReleaseReceiveBusy(process);
+  ReleaseReceiveBusyOnReader(process);
 }
 
 std::size_t WriteCapture(Process& process, std::string_view text) {

@@ -19,7 +19,13 @@ void TakeReceiveBusyOnReader(Process& process) {
 void ReleaseReceiveBusy(Process& process) {
   process.receive.busy.clear(std::memory_order_release);
   process.receive.busy.notify_all();
-  process.os.windows.Wake();  // a main-thread waiter may be blocked in its idle turn
+}
+
+void ReleaseReceiveBusyOnReader(Process& process) {
+  process.receive.busy.clear(std::memory_order_release);
+  // Only the read thread wakes the main thread: a wake-up from the main thread's own
+  // sections would end its next idle wait at once, and its polling loops would spin.
+  process.os.windows.Wake();
 }
 
 }  // namespace korval::link

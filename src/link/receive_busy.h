@@ -12,7 +12,10 @@ namespace korval::link {
 void TakeReceiveBusy(Process& process);
 // Read thread: blocks until the main thread releases the flag (no spinning).
 void TakeReceiveBusyOnReader(Process& process);
+// Main thread.
 void ReleaseReceiveBusy(Process& process);
+// Read thread: also wakes the main thread, which may wait for what was just stored.
+void ReleaseReceiveBusyOnReader(Process& process);
 
 // A section of the main thread under ReceiveBusy.
 class ReceiveBusySection {
