@@ -46,10 +46,10 @@ int main(int argc, char** argv) {
       break;
     }
     if (arg == "--mark" && first + 1 < argc) {
-      const std::string spec = argv[++first];
-      const std::size_t eq = spec.find('=');
+      const std::string mark_text = argv[++first];
+      const std::size_t eq = mark_text.find('=');
       if (eq == std::string::npos) return 2;
-      marks.push_back({spec.substr(0, eq), spec.substr(eq + 1)});
+      marks.push_back({mark_text.substr(0, eq), mark_text.substr(eq + 1)});
     } else if (arg == "--log" && first + 1 < argc) {
       log = std::fopen(argv[++first], "w");
     } else {
