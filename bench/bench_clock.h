@@ -33,32 +33,40 @@ inline std::int64_t ProcessCpuNs() {
   return TimevalNs(usage.ru_utime) + TimevalNs(usage.ru_stime);
 }
 
-// One thread's time on a CPU, in nanoseconds (schedstat is finer than the clock
-// ticks of /proc/.../stat); -1 when the thread is gone.
-inline std::int64_t ThreadCpuNs(long tid) {
+// A thread's time on a CPU in nanoseconds and how many times it was scheduled in
+// (schedstat: finer than the clock ticks of /proc/.../stat); zeros when it is gone.
+struct ThreadTimes {
+  std::int64_t cpu_ns = 0;
+  std::int64_t runs = 0;
+  ThreadTimes& operator+=(const ThreadTimes& other) {
+    cpu_ns += other.cpu_ns;
+    runs += other.runs;
+    return *this;
+  }
+};
+
+inline ThreadTimes ReadThreadTimes(long tid) {
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/schedstat");
-  long long on_cpu = -1;
-  if (!(in >> on_cpu)) return -1;
-  return on_cpu;
+  long long on_cpu = 0, waiting = 0, runs = 0;
+  if (!(in >> on_cpu >> waiting >> runs)) return {};
+  return {on_cpu, runs};
 }
 
-// The CPU time of every thread but the main one.
-inline std::int64_t OtherThreadsCpuNs() {
+inline ThreadTimes MainThreadTimes() { return ReadThreadTimes(::getpid()); }
+
+// Every thread but the main one.
+inline ThreadTimes OtherThreadsTimes() {
   const long main_tid = ::getpid();
-  std::int64_t total = 0;
+  ThreadTimes total;
   if (DIR* dir = ::opendir("/proc/self/task")) {
     while (dirent* entry = ::readdir(dir)) {
       if (entry->d_name[0] == '.') continue;
       const long tid = std::stol(entry->d_name);
-      if (tid == main_tid) continue;
-      const std::int64_t ns = ThreadCpuNs(tid);
-      if (ns > 0) total += ns;
+      if (tid != main_tid) total += ReadThreadTimes(tid);
     }
     ::closedir(dir);
   }
   return total;
 }
-
-inline std::int64_t MainThreadCpuNs() { return ThreadCpuNs(::getpid()); }
 
 }  // namespace korval::bench

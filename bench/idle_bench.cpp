@@ -24,12 +24,13 @@ namespace {
 using korval::bench::MonoNs;
 
 struct Sample {
-  std::int64_t wall, process, main, others;
+  std::int64_t wall, process;
+  korval::bench::ThreadTimes main, others;
 };
 
 Sample Take() {
-  return {MonoNs(), korval::bench::ProcessCpuNs(), korval::bench::MainThreadCpuNs(),
-          korval::bench::OtherThreadsCpuNs()};
+  return {MonoNs(), korval::bench::ProcessCpuNs(), korval::bench::MainThreadTimes(),
+          korval::bench::OtherThreadsTimes()};
 }
 
 constexpr int kLeadInMs = 1000;  // the window opens this long after the wait began
@@ -52,9 +53,15 @@ void Measure(const char* name, int seconds, Wait wait) {
   auto pct = [wall](std::int64_t ns) { return 100.0 * static_cast<double>(ns) / wall; };
   // A wait that ended before the window closed makes the window meaningless.
   const bool valid = waited_s * 1000 >= kLeadInMs + seconds * 1000.0;
-  std::printf("wait=%s waited_s=%.3f valid=%d window_s=%.3f cpu_pct=%.3f main_thread_pct=%.3f other_threads_pct=%.3f\n",
-              name, waited_s, valid ? 1 : 0, wall / 1e9, pct(last.process - first.process), pct(last.main - first.main),
-              pct(last.others - first.others));
+  // Wake-ups per second: what an idle wait costs is mostly how often it is woken.
+  auto rate = [wall](std::int64_t runs) { return static_cast<double>(runs) / (wall / 1e9); };
+  // The sampler thread is one of the others; it runs twice in the window.
+  std::printf("wait=%s waited_s=%.3f valid=%d window_s=%.3f cpu_pct=%.3f main_thread_pct=%.3f "
+              "other_threads_pct=%.3f main_wakeups_per_s=%.0f other_wakeups_per_s=%.0f\n",
+              name, waited_s, valid ? 1 : 0, wall / 1e9, pct(last.process - first.process),
+              pct(last.main.cpu_ns - first.main.cpu_ns),
+              pct(last.others.cpu_ns - first.others.cpu_ns), rate(last.main.runs - first.main.runs),
+              rate(last.others.runs - first.others.runs));
   std::fflush(stdout);
 }
 
