@@ -102,6 +102,33 @@ ssize_t ModemDevice::ReadSome(void* bytes, std::size_t count, int wait_ms, int w
   return -1;
 }
 
+ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* error) {
+  *error = 0;
+  std::lock_guard lock(data_mutex_);
+  if (filtered_.empty() && count > 0) {
+    std::string raw(count, '\0');
+    std::size_t got = TakeUnread(raw.data(), count);
+    if (got == 0) {
+      const ssize_t read = ReadSome(raw.data(), count, wait_ms, -1, error);
+      if (read < 0) {
+        filtered_ = hangup_text_.Finish();
+        if (filtered_.empty()) return -1;
+        *error = 0;
+      }
+      got = read > 0 ? static_cast<std::size_t>(read) : 0;
+    }
+    raw.resize(got);
+    hangup_text_.set_hold_ms(HangUpTextHoldMs(connect_rate()));
+    ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs());
+    filtered_.append(result.data);
+    if (result.hung_up) NoteHangUp();
+  }
+  const std::size_t given = std::min(count, filtered_.size());
+  std::memcpy(bytes, filtered_.data(), given);
+  filtered_.erase(0, given);
+  return static_cast<ssize_t>(given);
+}
+
 bool ModemDevice::WriteAll(const void* bytes, std::size_t count, std::size_t* written,
                            int stall_ms, int wake_fd, int* error) {
   *written = 0;
@@ -165,6 +192,11 @@ std::uint32_t ModemDevice::QuietFor() const {
 }
 
 void ModemDevice::Unread(std::string_view bytes) {
+  {
+    std::lock_guard lock(data_mutex_);
+    hangup_text_.Clear();
+    filtered_.clear();
+  }
   std::lock_guard lock(mutex_);
   unread_.insert(0, bytes.data(), bytes.size());
 }
@@ -178,6 +210,11 @@ std::size_t ModemDevice::TakeUnread(void* bytes, std::size_t count) {
 }
 
 void ModemDevice::DropUnread() {
+  {
+    std::lock_guard lock(data_mutex_);
+    hangup_text_.Clear();
+    filtered_.clear();
+  }
   std::lock_guard lock(mutex_);
   unread_.clear();
 }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/modem_hangup_text.h"
 #include "platform/posix/modem_lock.h"
 #include "platform/posix/modem_termios.h"
 
@@ -42,6 +43,9 @@ class ModemDevice {
   // reads at most count bytes. Returns the count; 0 when nothing came; -1 with
   // *error set (EIO once the line has hung up, which it notes).
   ssize_t ReadSome(void* bytes, std::size_t count, int wait_ms, int wake_fd, int* error);
+  // ReadSome for the data stream of a call that is up: bytes the CONNECT brought
+  // first, and the modem's "NO CARRIER" taken out of the stream as a hang-up.
+  ssize_t ReadData(void* bytes, std::size_t count, int wait_ms, int* error);
   // Writes every byte, waiting at most stall_ms at a time for the port to take more.
   // False with *error: EIO (hung up), ETIMEDOUT (the port took nothing for stall_ms),
   // ECANCELED (wake_fd became readable), or the system's error.
@@ -54,6 +58,7 @@ class ModemDevice {
   std::uint32_t QuietFor() const;
 
   // Data bytes that came together with the modem's CONNECT: reads take them first.
+  // A new call's data stream starts with them.
   void Unread(std::string_view bytes);
   std::size_t TakeUnread(void* bytes, std::size_t count);
   void DropUnread();
@@ -94,6 +99,11 @@ class ModemDevice {
   std::string unread_;            // guarded by mutex_
   std::uint32_t in_queue_ = 0;    // guarded by mutex_
   std::uint32_t out_queue_ = 0;   // guarded by mutex_
+
+  // The data stream's reader (one thread at a time) and the connecting thread.
+  std::mutex data_mutex_;
+  ModemHangUpText hangup_text_;   // guarded by data_mutex_
+  std::string filtered_;          // guarded by data_mutex_: read, not yet handed out
 };
 
 }  // namespace korval::platform::posix

@@ -156,10 +156,8 @@ IoStatus ModemPorts::Read(PortHandle port, void* bytes, std::size_t count, std::
   }
   if (count == 0) return IoStatus::kDone;
   // Overlapped reads complete at once too: the wait is a few milliseconds at most.
-  *got = device->TakeUnread(bytes, count);
-  if (*got > 0) return IoStatus::kDone;
   int error = 0;
-  const ssize_t read = device->ReadSome(bytes, count, kReadWaitMs, -1, &error);
+  const ssize_t read = device->ReadData(bytes, count, kReadWaitMs, &error);
   if (read < 0) {
     FailErrno(error);
     return IoStatus::kFailed;

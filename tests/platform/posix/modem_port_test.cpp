@@ -183,6 +183,23 @@ TEST_F(ModemPortTest, BytesThatCameWithConnectAreReadFirst) {
   EXPECT_EQ(ReadPort(port_, 7), "t later");
 }
 
+TEST_F(ModemPortTest, TheModemsNoCarrierEndsTheCallAndIsNoData) {
+  MasterWrite("statement\r\nNO CARRIER\r\nOK\r\n");
+  EXPECT_EQ(ReadPort(port_, 9), "statement");
+  EXPECT_TRUE(device_->hung_up());
+  char buffer[16];
+  std::size_t got = 0;
+  EXPECT_EQ(ports_.Read(port_, buffer, sizeof buffer, &got, IoMode::kPlain), IoStatus::kFailed);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(ports_.LastError(), kErrorIoDevice);
+}
+
+TEST_F(ModemPortTest, ALineEndThatIsNotTheModemsComesThroughAfterAMoment) {
+  MasterWrite("COM\r\n");
+  EXPECT_EQ(ReadPort(port_, 5), "COM\r\n");
+  EXPECT_FALSE(device_->hung_up());
+}
+
 TEST_F(ModemPortTest, AWriteSendsEveryByteUnchangedEvenWhenThePortIsFull) {
   std::string bytes;
   for (int round = 0; round < 64; ++round) {
