@@ -85,6 +85,8 @@ heading "lcr: files at both ends"
 echo "sent ($demo/lcr.txt): $(wc -c < "$demo/lcr.txt") bytes"
 echo "received by the bank ($demo/lcr.received.txt): $(wc -c < "$demo/lcr.received.txt") bytes"
 if cmp -s "$demo/lcr.txt" "$demo/lcr.received.txt"; then echo "  identical"; else echo "  DIFFERENT"; overall=1; fi
+echo "the records as the bank decoded them from EBCDIC (trailing blanks cut):"
+fold -w 160 "$demo/lcr.received.txt" | sed 's/ *$//; s/^/  /'; echo
 echo "the bank's report:"; sed 's/^/  /' "$demo/lcr.report.txt"
 
 heading "demo folder: $demo"
