@@ -69,12 +69,12 @@ std::string CalledAddress(Process& process, const std::string& subscriber,
   app::ProgressLog& log = process.log;
   log.LogProgress("Donn\xE9" "es compl\xE9mentaires :");
   log.LogProgress(complement);
-  PumpMessage(process);
+  DispatchWaiting(process);
   const std::string called = subscriber + "D" + complement;
   log.LogProgress("\n");
   log.LogProgress(called);
   log.LogProgress("\n");
-  PumpMessage(process);
+  DispatchWaiting(process);
   return called;
 }
 
@@ -82,11 +82,11 @@ void SendNui(Process& process, const std::string& nui) {
   if (nui.empty()) return;
   process.log.LogProgress("NUI : ");
   link::WriteLink(process, "N");
-  PumpMessage(process);
+  DispatchWaiting(process);
   process.log.LogProgress(nui);
   link::WriteLink(process, nui);
   link::WriteLink(process, "-");
-  PumpMessage(process);
+  DispatchWaiting(process);
   process.log.LogProgress("\n");
 }
 
@@ -107,7 +107,7 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
     line::HangUp(process);
     ShowCommunicationBox(process, "Impossible de faire la connexion avec le site destinataire !",
                          platform::kMbIconInformation);
-    PumpMessage(process);
+    DispatchWaiting(process);
     return 0;
   }
   if (line::GetPortHandle(process) != 0) {
@@ -133,12 +133,12 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
     line::ClosePort(process);
     return 0;
   }
-  PumpMessage(process);
+  DispatchWaiting(process);
 
   const std::string called = CalledAddress(process, subscriber, site.complement);
   SendNui(process, site.nui);
   link::WriteLink(process, called);
-  PumpMessage(process);
+  DispatchWaiting(process);
   link::WriteLink(process, "\r");
 
   if (link::AwaitReply(process, "COM", "") == 0) {

@@ -73,7 +73,7 @@ int SendParameterCard(Process& process, const std::string& card) {
   if (link::WriteLink(process, converted) != converted.size()) {
     process.os.diagnostics.DebugOutput(kShortWrite);
   }
-  PumpMessage(process);
+  DispatchWaiting(process);
   EndRecord(process);
 
   if (link::AwaitReply(process, "NOK", "OK ") == 0) {

@@ -7,15 +7,21 @@ namespace korval::exchange {
 
 void PumpMessage(Process& process) { process.os.windows.PumpMessage(); }
 
+void DispatchWaiting(Process& process) { process.os.windows.PumpMessageWithin(0); }
+
 void Pause(Process& process, std::uint32_t ms) {
   const std::uint32_t start = process.os.clock.TickCount();
-  while (process.os.clock.TickCount() - start < ms) PumpMessage(process);
+  for (std::uint32_t elapsed = 0; elapsed < ms;
+       elapsed = process.os.clock.TickCount() - start) {
+    process.os.windows.PumpMessageWithin(ms - elapsed);
+  }
 }
 
 bool PauseWhileCallUp(Process& process, std::uint32_t ms) {
   const std::uint32_t start = process.os.clock.TickCount();
-  while (process.os.clock.TickCount() - start < ms) {
-    PumpMessage(process);
+  for (std::uint32_t elapsed = 0; elapsed < ms;
+       elapsed = process.os.clock.TickCount() - start) {
+    process.os.windows.PumpMessageWithin(ms - elapsed);
     if (CallEnded(process)) return false;
   }
   return true;

@@ -9,7 +9,10 @@ struct Process;
 
 namespace korval::exchange {
 
+// One turn of the queue that may block briefly when nothing waits (polling loops).
 void PumpMessage(Process& process);
+// One turn that never blocks: lets waiting messages through between two steps.
+void DispatchWaiting(Process& process);
 // Turns the queue for ms milliseconds of the tick count.
 void Pause(Process& process, std::uint32_t ms);
 // The same, giving up as soon as the call has ended: false then.

@@ -101,7 +101,7 @@ int ReceiveStatement(Process& process, const std::string& file_path,
   if (ConnectToSite(process, window, instance, dial_number, subscriber, card) == 0) return 0;
 
   StartCapture(process, capture);
-  PumpMessage(process);
+  DispatchWaiting(process);
   process.log.LogProgress("R\xE9" "ception du relev\xE9 en cours !\n");
 
   std::size_t end_position = 0;
@@ -126,10 +126,10 @@ int ReceiveStatement(Process& process, const std::string& file_path,
   std::string acknowledgement = kAcknowledgement;
   link::ToEbcdic(acknowledgement);
   link::WriteLink(process, acknowledgement);
-  PumpMessage(process);
+  DispatchWaiting(process);
   EndRecord(process);
   line::HangUp(process);
-  PumpMessage(process);
+  DispatchWaiting(process);
   line::ClosePort(process);
   process.receive.ebcdic = false;
   return 1;

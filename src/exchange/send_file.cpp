@@ -88,7 +88,7 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     }
     link::ToEbcdic(record);
     WarnShortWrite(process, link::WriteLink(process, record), record.size());
-    PumpMessage(process);
+    DispatchWaiting(process);
     EndRecord(process);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
       DropCall(process);

@@ -112,6 +112,13 @@ void QueuedWindowSystem::PumpMessage() {
   WaitIdle(NextTimerDueIn());
 }
 
+void QueuedWindowSystem::PumpMessageWithin(std::uint32_t wait_bound_ms) {
+  if (RunPostedTask()) return;
+  if (RunDueTimer()) return;
+  const std::optional<std::uint32_t> timer_due = NextTimerDueIn();
+  WaitIdle(std::min(timer_due.value_or(wait_bound_ms), wait_bound_ms));
+}
+
 void QueuedWindowSystem::Post(std::function<void()> task) {
   {
     std::lock_guard lock(post_mutex_);

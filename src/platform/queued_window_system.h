@@ -49,6 +49,7 @@ class QueuedWindowSystem : public WindowSystem {
   bool SetTimer(WindowHandle window, std::uint32_t id, std::uint32_t period_ms) override;
   void KillTimer(WindowHandle window, std::uint32_t id) override;
   void PumpMessage() override;
+  void PumpMessageWithin(std::uint32_t wait_bound_ms) override;
   void Post(std::function<void()> task) override;
   void Wake() override;
 
@@ -61,8 +62,8 @@ class QueuedWindowSystem : public WindowSystem {
   WindowHandle LastWindowOf(int dialog_id) const;
 
  protected:
-  // Blocks until a task may have been posted or until due_in_ms has passed; a few
-  // milliseconds at most.
+  // Blocks until a task may have been posted or until due_in_ms has passed, and for
+  // a bounded time when nothing is due.
   virtual void WaitIdle(std::optional<std::uint32_t> due_in_ms) = 0;
   // True when a modal loop must give up (the simulated platform's guard against a
   // test that would never end).

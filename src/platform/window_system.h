@@ -80,9 +80,12 @@ class WindowSystem {
   virtual void KillTimer(WindowHandle window, std::uint32_t id) = 0;
 
   // One turn of the main thread's queue: dispatches at most one waiting message.
-  // When nothing waits it blocks for a few milliseconds at most, until a message,
+  // When nothing waits it blocks for a bounded time, until a message, a timer,
   // a posted task or a Wake arrives, so that polling loops never spin.
   virtual void PumpMessage() = 0;
+  // The same, with the idle block ending after wait_bound_ms at the latest, so that a
+  // wait with a deadline of its own ends on time. 0: dispatch, never block.
+  virtual void PumpMessageWithin(std::uint32_t wait_bound_ms) = 0;
   // Any thread: runs task on the main thread, inside a later PumpMessage.
   virtual void Post(std::function<void()> task) = 0;
   // Any thread: ends the current or next idle block of PumpMessage early.

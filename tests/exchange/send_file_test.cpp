@@ -109,7 +109,9 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_EQ(h.RunJob("L", h.file_path), app::kExitFailed) << c.name;
   EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
   EXPECT_EQ(h.BoxTexts(), c.boxes) << c.name;
-  if (c.log_line) EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+  if (c.log_line) {
+    EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+  }
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
   EXPECT_FALSE(h.process.call.link_active) << c.name;
   EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;

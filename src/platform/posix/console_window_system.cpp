@@ -14,8 +14,9 @@ volatile std::sig_atomic_t close_requested = 0;
 
 void OnCloseSignal(int) { close_requested = 1; }
 
-// An idle turn waits at most this long, so a close request is seen quickly.
-constexpr std::uint32_t kIdleWaitMaxMs = 5;
+// An idle turn waits at most this long when nothing is due: the bound on how late a
+// close request (a signal) is seen. Waits with a deadline pass it in.
+constexpr std::uint32_t kIdleWaitMaxMs = 50;
 
 }  // namespace
 

@@ -55,8 +55,10 @@ class ModemPorts final : public SerialPorts {
   std::uint32_t LastError() override;
   std::string SystemMessage(std::uint32_t code) override;
 
-  // Read waits this long at most when nothing has come.
-  static constexpr int kReadWaitMs = 5;
+  // Read waits this long at most when nothing has come: data ends the wait at once,
+  // so this only bounds how late a reading loop sees that it must stop, and each
+  // wake-up of an idle line costs CPU time.
+  static constexpr int kReadWaitMs = 10;
   // Write gives up when the port has taken nothing for this long (CTS held low).
   static constexpr int kWriteStallMs = 10000;
   static constexpr int kDrainBoundMs = 5000;
