@@ -21,7 +21,7 @@ constexpr const char* kShortWrite = "Probl\xE8me dans l'\xE9" "criture !\n";
 
 // The answer's position: its first "OK ", else its first "NOK"; nothing without either.
 std::optional<std::size_t> VerdictPosition(const std::string& buffer) {
-  std::size_t at = buffer.find("OK ");
+  std::size_t at = FindAcceptance(buffer);
   if (at == std::string::npos) at = buffer.find("NOK");
   if (at == std::string::npos) return std::nullopt;
   return at;
@@ -76,7 +76,8 @@ int SendParameterCard(Process& process, const std::string& card) {
   DispatchWaiting(process);
   EndRecord(process);
 
-  if (link::AwaitReply(process, "NOK", "OK ") == 0) {
+  const bool answered = link::AwaitReply(process, "NOK", "OK ") != 0;
+  if (!answered) {
     process.os.windows.MessageBox(platform::kNoWindow,
                                   "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre",
                                   "Communication",
@@ -98,7 +99,9 @@ int SendParameterCard(Process& process, const std::string& card) {
     const std::string& buffer = process.receive.buffer;
     process.job.detail1 = CodeAt(buffer, p + 3);
     process.job.detail2 = CodeAt(buffer, p + 7);
-    accepted = buffer.find("OK ") != std::string::npos;
+    // Once the wait has ended with the call, an "OK " that came meanwhile opens no
+    // exchange.
+    accepted = answered && FindAcceptance(buffer) != std::string::npos;
   }
   if (accepted) {
     process.log.LogProgress("Carte param\xE8tre valide !\n");

@@ -25,7 +25,7 @@ constexpr std::size_t kSearchWindowKept = 30;  // more than an end record split 
 void StartCapture(Process& process, bool capture) {
   link::ReceiveBusySection section(process);
   std::string& buffer = process.receive.buffer;
-  const std::size_t answer = buffer.find("OK ");
+  const std::size_t answer = FindAcceptance(buffer);
   const std::size_t data = answer == std::string::npos ? buffer.size()
                                                        : answer + kAnswerRecordLength;
   buffer.erase(0, std::min(data, buffer.size()));
@@ -34,7 +34,7 @@ void StartCapture(Process& process, bool capture) {
   link::WriteCapture(process, buffer);
 }
 
-enum class Reception { kEnded, kCallDropped, kSilent };
+enum class Reception { kEnded, kCallDropped, kSilent, kNotStored };
 
 // Lets the read side capture until the end record arrives. The time limit counts
 // from the last arrival, so a statement still flowing is never cut.
@@ -52,6 +52,8 @@ Reception Receive(Process& process, std::size_t* end_position) {
     if (CallEnded(process)) return Reception::kCallDropped;
     {
       link::ReceiveBusySection section(process);
+      // Checked under busy: the arrival that completes the end record is stored first.
+      if (process.receive.capture_failed) return Reception::kNotStored;
       std::string& buffer = process.receive.buffer;
       const std::size_t end = buffer.find(kEndRecord);
       if (end != std::string::npos) {
@@ -78,6 +80,21 @@ void TakeEndCodes(Process& process, std::size_t end_position) {
   process.job.detail2 = code_at(end_position + 7);
 }
 
+// A statement whose file could not be prepared must not be asked for: it would be
+// acknowledged and lost. (With no file named, the caller asked for none.)
+bool CaptureFileReady(Process& process, const std::string& file_path) {
+  if (file_path.empty()) return true;
+  bool ready = false;
+  {
+    link::ReceiveBusySection section(process);
+    ready = process.receive.capture_file != nullptr;
+  }
+  if (ready) return true;
+  process.log.LogProgress("Impossible de pr\xE9parer le fichier du relev\xE9 : " + file_path +
+                          "\n");
+  return false;
+}
+
 void EndCapture(Process& process) {
   process.receive.capture_enabled = false;
   line::HangUp(process);
@@ -94,6 +111,7 @@ int ReceiveStatement(Process& process, const std::string& file_path,
   ReentryGuard guard(process.exchange.receive_statement_running);
   if (!guard.entered()) return 0;
   link::OpenCaptureFile(process, file_path, true);
+  if (!CaptureFileReady(process, file_path)) return 0;
   const bool capture = process.receive.capture_enabled;
   process.receive.capture_enabled = false;
   EmptyReceiveBuffer(process);
@@ -115,6 +133,12 @@ int ReceiveStatement(Process& process, const std::string& file_path,
       EndCapture(process);
       process.log.LogProgress(
           "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !\n");
+      return 0;
+    case Reception::kNotStored:
+      // No acknowledgement: the bank will send the statement again.
+      EndCapture(process);
+      process.log.LogProgress(
+          "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !\n");
       return 0;
     case Reception::kEnded:
       break;

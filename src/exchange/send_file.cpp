@@ -65,8 +65,14 @@ bool CheckWholeRecords(Process& process, platform::File& file, std::size_t recor
   }
 }
 
-void WarnShortWrite(Process& process, std::size_t written, std::size_t count) {
-  if (written != count) process.os.diagnostics.DebugOutput(kShortWrite);
+// A record the bank got only in part must not be followed by the next one, nor the
+// job be reported done: the transfer stops.
+bool WrittenWhole(Process& process, std::size_t written, std::size_t count) {
+  if (written == count) return true;
+  process.os.diagnostics.DebugOutput(kShortWrite);
+  // Follows WriteLink's own line about the failed write.
+  process.log.LogProgress(" Envoi interrompu !\n");
+  return false;
 }
 
 void DropCall(Process& process) {
@@ -87,7 +93,10 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
       return false;
     }
     link::ToEbcdic(record);
-    WarnShortWrite(process, link::WriteLink(process, record), record.size());
+    if (!WrittenWhole(process, link::WriteLink(process, record), record.size())) {
+      DropCall(process);
+      return false;
+    }
     DispatchWaiting(process);
     EndRecord(process);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
@@ -135,7 +144,10 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
   process.os.diagnostics.DebugOutput("Envoi de FF !\n");
   std::string end_record = kEndRecord;
   link::ToEbcdic(end_record);
-  WarnShortWrite(process, link::WriteLink(process, end_record), end_record.size());
+  if (!WrittenWhole(process, link::WriteLink(process, end_record), end_record.size())) {
+    DropCall(process);
+    return 0;
+  }
   EndRecord(process);
 
   if (link::AwaitReply(process, "OKF", "") == 0) {

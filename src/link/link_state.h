@@ -25,6 +25,9 @@ struct ReceiveState {
   // Set by the main thread between exchange steps, read by the read thread.
   std::atomic<bool> ebcdic{false};
   std::atomic<bool> capture_enabled{false};
+  // Set by the read thread when the capture file did not take a piece: a statement
+  // stored in part must not be acknowledged. Cleared when a capture file is opened.
+  std::atomic<bool> capture_failed{false};
 };
 
 }  // namespace korval::link

@@ -35,7 +35,10 @@ std::size_t WriteCapture(Process& process, std::string_view text) {
   ReceiveState& receive = process.receive;
   if (!receive.capture_enabled || !receive.capture_file || text.empty()) return 0;
   std::size_t written = 0;
-  receive.capture_file->Write(text.data(), text.size(), &written);
+  if (!receive.capture_file->Write(text.data(), text.size(), &written) ||
+      written != text.size()) {
+    receive.capture_failed = true;
+  }
   return written;
 }
 
@@ -46,17 +49,21 @@ std::string BackupName(const std::string& file_name) {
 
 void OpenCaptureFile(Process& process, const std::string& file_name, bool capture) {
   process.receive.capture_enabled = capture;
+  process.receive.capture_failed = false;
   if (!process.line.telephony_ready || file_name.empty()) return;
   platform::FileSystem& files = process.os.files;
   // Only a statement is worth keeping: an empty target (a failed reception) never
   // replaces the previous statement in the backup.
   const std::optional<std::uint64_t> size = files.SizeOf(file_name);
+  bool previous_kept = true;
   if (size && *size > 0) {
     const std::string backup = BackupName(file_name);
     files.Delete(backup);
-    files.Move(file_name, backup);
+    previous_kept = files.Move(file_name, backup);
   }
-  std::unique_ptr<platform::File> file = files.CreateAlways(file_name);
+  // A previous statement that could not be set aside is never emptied.
+  std::unique_ptr<platform::File> file =
+      previous_kept ? files.CreateAlways(file_name) : nullptr;
   if (!file) process.receive.capture_enabled = false;
   ReceiveBusySection section(process);
   process.receive.capture_file = std::move(file);

@@ -127,6 +127,46 @@ TEST(ReceiveStatementTest, EmptyFileNameReceivesIntoNothing) {
   EXPECT_TRUE(h.BankSaw().ack_received);
 }
 
+// A statement the file did not take must not be acknowledged: the bank would not
+// send it again.
+TEST(ReceiveStatementTest, StatementThatCannotBeStoredIsNeverAcknowledged) {
+  struct Case {
+    const char* name;
+    void (*fault)(StatementHarness&);
+    bool dialled;
+    const char* target;  // what the target holds at the end
+    const char* backup;  // what the .BAK holds at the end, or nullptr for none
+    const char* log_line;
+  };
+  const std::string cannot_prepare =
+      std::string("Impossible de pr\xE9parer le fichier du relev\xE9 : ") + kStatementFile;
+  for (const Case& c : {
+           Case{"target cannot be created",
+                [](StatementHarness& h) { h.sim.files.FailCreate(kStatementFile); }, false,
+                "<none>", "previous statement", cannot_prepare.c_str()},
+           Case{"previous statement cannot be set aside",
+                [](StatementHarness& h) { h.sim.files.AddFolder(kStatementBackup); }, false,
+                "previous statement", nullptr, cannot_prepare.c_str()},
+           Case{"writes fail",
+                [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); }, true, "",
+                "previous statement",
+                "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !"},
+       }) {
+    StatementHarness h;
+    h.Bank().statement = Statement(3);
+    c.fault(h);
+    EXPECT_EQ(h.Receive(), app::kExitFailed) << c.name;
+    EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
+    EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
+    EXPECT_FALSE(h.BankSaw().ack_received) << c.name;
+    EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+    EXPECT_EQ(h.FileText(kStatementFile), c.target) << c.name;
+    if (c.backup) {
+      EXPECT_EQ(h.FileText(kStatementBackup), c.backup) << c.name;
+    }
+  }
+}
+
 TEST(ReceiveStatementTest, RefusedCardStoresNothing) {
   StatementHarness h;
   h.Bank().verdict = "NOK";

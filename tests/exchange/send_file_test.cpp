@@ -191,6 +191,17 @@ INSTANTIATE_TEST_SUITE_P(
                  {kNoAnswer, kRefused}, nullptr, true},
         FailCase{"card refused", [](ExchangeHarness& h) { h.Bank().verdict = "NOK"; },
                  {kRefused}, nullptr, true},
+        // "NOK" and a blank hold "OK ": still a refusal.
+        FailCase{"card refused, first code blank", [](ExchangeHarness& h) {
+                   h.Bank().verdict = "NOK";
+                   h.Bank().code1 = "    ";
+                 },
+                 {kRefused}, nullptr, true},
+        FailCase{"card refused, first code begins with a blank", [](ExchangeHarness& h) {
+                   h.Bank().verdict = "NOK";
+                   h.Bank().code1 = " 012";
+                 },
+                 {kRefused}, nullptr, true},
         FailCase{"dropped in the record loop",
                  [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
                  true},
@@ -225,6 +236,34 @@ TEST(SendFileJobTest2, TrailingLineEndsAreNotData) {
   h.sim.files.Put(kDataFile, RecordsOf(2, 160) + "\r\n\x1A");
   EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);
   EXPECT_EQ(h.BankSaw().records.size(), 2u);
+}
+
+// A record that left only in part must stop the transfer: the bank would take the
+// next bytes for the rest of it.
+TEST(SendFileTest, RecordWrittenInPartStopsTheTransfer) {
+  ExchangeHarness h;
+  h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\n");
+  h.sim.files.Put(kDataFile, RecordsOf(3, 160));
+  bool scripted = false;
+  h.sim.world.AddSettleHook([&] {
+    const auto writes = h.telephony.Port().Records(platform::sim::SimPortOp::kWrite);
+    // After the first record and its carriage return, the next write goes out short.
+    if (!scripted && writes.size() >= 2 && writes[writes.size() - 2].bytes.size() == 160 &&
+        writes.back().bytes.size() == 1) {
+      scripted = true;
+      h.telephony.Port().ScriptWriteFault({platform::sim::SimWriteFault::Kind::kShort, 40});
+    }
+  });
+  EXPECT_EQ(h.RunJob("L"), app::kExitFailed);
+  ASSERT_TRUE(scripted);
+  EXPECT_EQ(h.JobKey("Retour"), "0");
+  EXPECT_FALSE(h.Logged("Envoi du fichier termin\xE9 normalement !"));
+  const netemu::Report& bank = h.BankSaw();
+  ASSERT_FALSE(bank.records.empty());
+  EXPECT_EQ(bank.records.front().length, 160u);
+  EXPECT_LE(bank.records.size(), 2u);  // the first, and the part that went
+  EXPECT_FALSE(bank.end_record_received);
+  EXPECT_FALSE(h.process.call.link_active);
 }
 
 }  // namespace
