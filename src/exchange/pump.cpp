@@ -9,22 +9,29 @@ void PumpMessage(Process& process) { process.os.windows.PumpMessage(); }
 
 void DispatchWaiting(Process& process) { process.os.windows.PumpMessageWithin(0); }
 
-void Pause(Process& process, std::uint32_t ms) {
+namespace {
+
+// Turns the queue for ms milliseconds, the idle block bounded by what is left so that
+// the pause ends on time; false as soon as stop() holds.
+template <typename Stop>
+bool TurnQueueFor(Process& process, std::uint32_t ms, Stop stop) {
   const std::uint32_t start = process.os.clock.TickCount();
   for (std::uint32_t elapsed = 0; elapsed < ms;
        elapsed = process.os.clock.TickCount() - start) {
     process.os.windows.PumpMessageWithin(ms - elapsed);
+    if (stop()) return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void Pause(Process& process, std::uint32_t ms) {
+  TurnQueueFor(process, ms, [] { return false; });
 }
 
 bool PauseWhileCallUp(Process& process, std::uint32_t ms) {
-  const std::uint32_t start = process.os.clock.TickCount();
-  for (std::uint32_t elapsed = 0; elapsed < ms;
-       elapsed = process.os.clock.TickCount() - start) {
-    process.os.windows.PumpMessageWithin(ms - elapsed);
-    if (CallEnded(process)) return false;
-  }
-  return true;
+  return TurnQueueFor(process, ms, [&process] { return CallEnded(process); });
 }
 
 bool CallEnded(const Process& process) {

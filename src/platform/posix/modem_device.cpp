@@ -106,7 +106,8 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
   *error = 0;
   std::lock_guard lock(data_mutex_);
   if (filtered_.empty() && count > 0) {
-    std::string raw(count, '\0');
+    std::string& raw = raw_;
+    raw.resize(count);
     std::size_t got = TakeUnread(raw.data(), count);
     if (got == 0) {
       const ssize_t read = ReadSome(raw.data(), count, wait_ms, -1, error);
@@ -191,12 +192,14 @@ std::uint32_t ModemDevice::QuietFor() const {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(quiet, 0, 0xFFFFFFFF));
 }
 
+void ModemDevice::ResetDataStream() {
+  std::lock_guard lock(data_mutex_);
+  hangup_text_.Clear();
+  filtered_.clear();
+}
+
 void ModemDevice::Unread(std::string_view bytes) {
-  {
-    std::lock_guard lock(data_mutex_);
-    hangup_text_.Clear();
-    filtered_.clear();
-  }
+  ResetDataStream();
   std::lock_guard lock(mutex_);
   unread_.insert(0, bytes.data(), bytes.size());
 }
@@ -210,11 +213,7 @@ std::size_t ModemDevice::TakeUnread(void* bytes, std::size_t count) {
 }
 
 void ModemDevice::DropUnread() {
-  {
-    std::lock_guard lock(data_mutex_);
-    hangup_text_.Clear();
-    filtered_.clear();
-  }
+  ResetDataStream();
   std::lock_guard lock(mutex_);
   unread_.clear();
 }

@@ -85,6 +85,8 @@ class ModemDevice {
 
  private:
   ModemDevice(std::string path, int fd, std::string lock_file);
+  // Forgets what the data stream held back or had yet to hand out.
+  void ResetDataStream();
 
   const std::string path_;
   const int fd_;
@@ -104,6 +106,7 @@ class ModemDevice {
   std::mutex data_mutex_;
   ModemHangUpText hangup_text_;   // guarded by data_mutex_
   std::string filtered_;          // guarded by data_mutex_: read, not yet handed out
+  std::string raw_;               // guarded by data_mutex_: a read's bytes, kept for reuse
 };
 
 }  // namespace korval::platform::posix
