@@ -52,7 +52,7 @@ bool LinkRig::Connect() {
   const std::uint32_t start = process.os.clock.TickCount();
   while (process.call.call_state != platform::kCallStateConnected) {
     exchange::PumpMessage(process);
-    if (exchange::CallEnded(process) || process.os.clock.TickCount() - start > 10'000) {
+    if (line::CallEnded(process) || process.os.clock.TickCount() - start > 10'000) {
       std::fprintf(stderr, "the call did not connect\n");
       return false;
     }

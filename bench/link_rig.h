@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/process.h"
 #include "platform/posix/posix_platform.h"
+#include "process/process.h"
 
 namespace korval::bench {
 

@@ -2,8 +2,8 @@
 
 #include "app/comm_dialog.h"
 #include "app/command_line.h"
-#include "app/process.h"
 #include "line/telephony_setup.h"
+#include "process/process.h"
 
 namespace korval::app {
 

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/about_dialog.h"
-#include "app/process.h"
 #include "app/resources.h"
 #include "job/run_job.h"
 #include "line/telephony_setup.h"
+#include "process/process.h"
 
 namespace korval::app {
 

@@ -2,13 +2,13 @@
 
 #include <optional>
 
-#include "app/process.h"
 #include "exchange/parameter_card.h"
 #include "exchange/pump.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/await_reply.h"
 #include "link/write_link.h"
+#include "process/process.h"
 
 namespace korval::exchange {
 namespace {
@@ -56,7 +56,7 @@ bool AwaitConnection(Process& process) {
   const std::uint32_t start = process.os.clock.TickCount();
   while (process.call.call_state != platform::kCallStateConnected) {
     PumpMessage(process);
-    if (CallEnded(process) || process.os.clock.TickCount() - start > kConnectionWaitMs) {
+    if (line::CallEnded(process) || process.os.clock.TickCount() - start > kConnectionWaitMs) {
       return false;
     }
   }

@@ -1,6 +1,5 @@
 #include "exchange/parameter_card.h"
 
-#include "app/process.h"
 #include "exchange/pump.h"
 #include "exchange/records.h"
 #include "line/call_control.h"
@@ -9,6 +8,7 @@
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
 #include "link/write_link.h"
+#include "process/process.h"
 
 namespace korval::exchange {
 namespace {
@@ -35,7 +35,7 @@ std::size_t BufferLength(Process& process) {
 // The whole record is awaited, so that none of it is taken for statement data.
 void AwaitRestOfRecord(Process& process, std::size_t record_end) {
   const std::uint32_t start = process.os.clock.TickCount();
-  while (BufferLength(process) < record_end && !CallEnded(process) &&
+  while (BufferLength(process) < record_end && !line::CallEnded(process) &&
          process.os.clock.TickCount() - start <= kRecordTailWaitMs) {
     PumpMessage(process);
   }

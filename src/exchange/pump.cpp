@@ -1,7 +1,8 @@
 #include "exchange/pump.h"
 
-#include "app/process.h"
+#include "line/call_control.h"
 #include "link/receive_busy.h"
+#include "process/process.h"
 
 namespace korval::exchange {
 
@@ -31,12 +32,7 @@ void Pause(Process& process, std::uint32_t ms) {
 }
 
 bool PauseWhileCallUp(Process& process, std::uint32_t ms) {
-  return TurnQueueFor(process, ms, [&process] { return CallEnded(process); });
-}
-
-bool CallEnded(const Process& process) {
-  const std::uint32_t state = process.call.call_state;
-  return state == platform::kCallStateIdle || state == platform::kCallStateDisconnected;
+  return TurnQueueFor(process, ms, [&process] { return line::CallEnded(process); });
 }
 
 void EmptyReceiveBuffer(Process& process) {

@@ -17,7 +17,6 @@ void DispatchWaiting(Process& process);
 void Pause(Process& process, std::uint32_t ms);
 // The same, giving up as soon as the call has ended: false then.
 bool PauseWhileCallUp(Process& process, std::uint32_t ms);
-bool CallEnded(const Process& process);
 // Empties ReceiveBuffer under ReceiveBusy.
 void EmptyReceiveBuffer(Process& process);
 

@@ -1,4 +1,3 @@
-#include "app/process.h"
 #include "exchange/connect_to_site.h"
 #include "exchange/exchange.h"
 #include "exchange/parameter_card.h"
@@ -12,6 +11,7 @@
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
 #include "link/write_link.h"
+#include "process/process.h"
 
 namespace korval::exchange {
 namespace {
@@ -49,7 +49,7 @@ Reception Receive(Process& process, std::size_t* end_position) {
   }
   for (;;) {
     PumpMessage(process);
-    if (CallEnded(process)) return Reception::kCallDropped;
+    if (line::CallEnded(process)) return Reception::kCallDropped;
     {
       link::ReceiveBusySection section(process);
       // Checked under busy: the arrival that completes the end record is stored first.

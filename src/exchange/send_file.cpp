@@ -1,6 +1,5 @@
 #include <optional>
 
-#include "app/process.h"
 #include "exchange/connect_to_site.h"
 #include "exchange/exchange.h"
 #include "exchange/parameter_card.h"
@@ -13,6 +12,7 @@
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
 #include "link/write_link.h"
+#include "process/process.h"
 
 namespace korval::exchange {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "app/process.h"
 #include "exchange/exchange.h"
 #include "job/job_keys.h"
+#include "process/process.h"
 
 namespace korval::job {
 namespace {

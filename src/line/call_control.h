@@ -26,4 +26,7 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
 void HangUp(Process& process);
 void StopReadThread(Process& process);
 
+// True once the line reported the call idle or disconnected.
+bool CallEnded(const Process& process);
+
 }  // namespace korval::line

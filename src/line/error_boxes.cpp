@@ -1,7 +1,7 @@
 #include "line/error_boxes.h"
 
-#include "app/process.h"
 #include "line/line_error_names.h"
+#include "process/process.h"
 
 namespace korval::line {
 

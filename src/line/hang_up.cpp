@@ -1,7 +1,7 @@
-#include "app/process.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {

@@ -1,10 +1,10 @@
-#include "app/process.h"
 #include "line/call_control.h"
 #include "line/error_boxes.h"
 #include "line/growing_read.h"
 #include "line/line_error_names.h"
 #include "line/port_handle.h"
 #include "link/read_thread.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {
@@ -113,6 +113,11 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
     default:
       break;
   }
+}
+
+bool CallEnded(const Process& process) {
+  const std::uint32_t state = process.call.call_state;
+  return state == tapi::kCallStateIdle || state == tapi::kCallStateDisconnected;
 }
 
 }  // namespace korval::line

@@ -1,11 +1,11 @@
 #include "line/line_open.h"
 
-#include "app/process.h"
 #include "line/error_boxes.h"
 #include "line/growing_read.h"
 #include "line/line_error_names.h"
 #include "line/port_handle.h"
 #include "line/telephony_setup.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {

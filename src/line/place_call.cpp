@@ -1,10 +1,10 @@
 #include <cctype>
 
-#include "app/process.h"
 #include "line/call_control.h"
 #include "line/error_boxes.h"
 #include "line/line_error_names.h"
 #include "line/line_open.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {

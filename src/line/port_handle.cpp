@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "app/process.h"
 #include "line/growing_read.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {

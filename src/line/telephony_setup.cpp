@@ -1,11 +1,11 @@
 #include "line/telephony_setup.h"
 
-#include "app/process.h"
 #include "line/call_control.h"
 #include "line/growing_read.h"
 #include "line/line_error_names.h"
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
+#include "process/process.h"
 
 namespace korval::line {
 namespace {

@@ -1,18 +1,13 @@
 #include "link/await_reply.h"
 
-#include "app/process.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
+#include "process/process.h"
 
 namespace korval::link {
 namespace {
-
-bool CallEnded(const Process& process) {
-  const std::uint32_t state = process.call.call_state;
-  return state == platform::kCallStateIdle || state == platform::kCallStateDisconnected;
-}
 
 bool BufferHolds(Process& process, const std::string& expected, const std::string& alternative) {
   ReceiveBusySection section(process);
@@ -29,7 +24,7 @@ int AwaitReply(Process& process, const std::string& expected, const std::string&
   for (;;) {
     process.os.windows.PumpMessage();
     // The state comes first: a call that is down yields 0 whatever the buffer holds.
-    if (CallEnded(process) || process.os.clock.TickCount() - start > limit_ms) {
+    if (line::CallEnded(process) || process.os.clock.TickCount() - start > limit_ms) {
       process.call.call_state = platform::kCallStateDisconnected;
       line::HangUp(process);
       line::ClosePort(process);

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <thread>
 
-#include "app/process.h"
 #include "line/port_handle.h"
 #include "link/receive_buffer.h"
+#include "process/process.h"
 
 namespace korval::link {
 namespace {

@@ -1,8 +1,8 @@
 #include "link/receive_buffer.h"
 
-#include "app/process.h"
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
+#include "process/process.h"
 
 namespace korval::link {
 

@@ -1,6 +1,6 @@
 #include "link/receive_busy.h"
 
-#include "app/process.h"
+#include "process/process.h"
 
 namespace korval::link {
 

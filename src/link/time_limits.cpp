@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string>
 
-#include "app/process.h"
+#include "process/process.h"
 
 namespace korval::link {
 namespace {

@@ -1,6 +1,6 @@
 #include "link/write_link.h"
 
-#include "app/process.h"
+#include "process/process.h"
 
 namespace korval::link {
 namespace {

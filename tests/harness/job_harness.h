@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/comm_app.h"
-#include "app/process.h"
 #include "platform/sim/sim_platform.h"
+#include "process/process.h"
 
 namespace korval::testing {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/comm_app.h"
-#include "app/process.h"
 #include "platform/posix/posix_platform.h"
+#include "process/process.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/process.h"
+#include "process/process.h"
 
 #include "line/call_control.h"
 
