@@ -1,0 +1,111 @@
+#include "platform/win32/win32_file_system.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+
+#include "platform/win32/win32_paths.h"
+
+namespace korval::platform::win32 {
+namespace {
+
+// ReadFile and WriteFile take a DWORD count: larger requests go in several calls.
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+class Win32File final : public File {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { CloseHandle(handle_); }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
+
+  std::optional<std::uint64_t> Size() override {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_, &size)) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+
+  bool Read(void* bytes, std::size_t count, std::size_t* got) override {
+    if (got != nullptr) *got = 0;
+    if (count == 0) return true;
+    DWORD read = 0;
+    if (!ReadFile(handle_, bytes, static_cast<DWORD>(std::min(count, kMaxChunk)), &read,
+                  nullptr)) {
+      return false;
+    }
+    if (got != nullptr) *got = read;
+    return true;
+  }
+
+  bool Write(const void* bytes, std::size_t count, std::size_t* written) override {
+    const auto* next = static_cast<const char*>(bytes);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+      DWORD went = 0;
+      const auto chunk = static_cast<DWORD>(std::min(count - done, kMaxChunk));
+      if (!WriteFile(handle_, next + done, chunk, &went, nullptr) || went == 0) {
+        done += went;
+        ok = false;
+        break;
+      }
+      done += went;
+    }
+    if (written != nullptr) *written = done;
+    return ok;
+  }
+
+  bool Rewind() override {
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    return SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN) != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::unique_ptr<File> OpenDiskFile(const std::string& path, DWORD access, DWORD sharing,
+                                   DWORD disposition) {
+  const std::string name = TrimTrailingBlanks(path);
+  if (name.empty()) return nullptr;
+  const HANDLE handle = CreateFileA(name.c_str(), access, sharing, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(handle);
+}
+
+}  // namespace
+
+std::unique_ptr<File> Win32FileSystem::OpenForReading(const std::string& path) {
+  return OpenDiskFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
+std::unique_ptr<File> Win32FileSystem::CreateAlways(const std::string& path) {
+  return OpenDiskFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+bool Win32FileSystem::Delete(const std::string& path) {
+  return DeleteFileA(TrimTrailingBlanks(path).c_str()) != FALSE;
+}
+
+bool Win32FileSystem::Move(const std::string& from, const std::string& to) {
+  return MoveFileExA(TrimTrailingBlanks(from).c_str(), TrimTrailingBlanks(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+std::optional<std::uint64_t> Win32FileSystem::SizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  if (!GetFileAttributesExA(TrimTrailingBlanks(path).c_str(), GetFileExInfoStandard, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return std::nullopt;
+  }
+  return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+}  // namespace korval::platform::win32
