@@ -12,7 +12,7 @@ int RunCommApp(Process& process, std::string_view arguments) {
   process.job_file_path = command_line.job_file_path;
   process.display_name = command_line.display_name;
 
-  if (line::StartTelephony(process, platform::kNoWindow, 0) != 0) {
+  if (line::StartTelephony(process, platform::kNoWindow, process.instance) != 0) {
     process.os.windows.MessageBox(platform::kNoWindow, "Initialisation de TAPI impossible !",
                                   process.app_name,
                                   platform::kMbOk | platform::kMbIconExclamation);

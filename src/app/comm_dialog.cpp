@@ -46,7 +46,7 @@ void CommDialog::RunJobFromTimer() {
   if (process_.job_file_path.empty()) return;  // stays open until closed by hand
   job_running_ = true;
   const std::string job_file = process_.job_file_path;
-  job::RunJob(process_, window_, 0, job_file, this);
+  job::RunJob(process_, window_, process_.instance, job_file, this);
   job_running_ = false;
   line::ShutdownTelephony(process_);
   windows.EndDialog(window_, 1);

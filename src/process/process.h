@@ -27,6 +27,8 @@ struct Process {
 
   platform::Platform& os;
   std::string app_name;  // the title of the application's own message boxes
+  // The program's module, handed to the telephony start and the job (0 on Linux).
+  platform::InstanceHandle instance = 0;
 
   std::string job_file_path;  // from "/B:"
   std::string display_name;   // from "/N:"
