@@ -1,0 +1,260 @@
+#include "platform/win32/win32_telephony.h"
+
+#include <windows.h>
+#include <tapi.h>
+
+#include <mutex>
+
+// tapi.h names these after their ANSI versions, which a version-1.4 client imports
+// too; the class keeps the plain names.
+#undef lineGetAddressCaps
+#undef lineGetAddressStatus
+#undef lineGetDevCaps
+#undef lineGetTranslateCaps
+#undef lineOpen
+
+namespace korval::platform::win32 {
+
+struct Win32Telephony::CallSlot {
+  HCALL handle = 0;
+};
+
+namespace {
+
+// tapi32 calls back through a plain function with no context of its own, and one
+// application is initialised at a time: the latest lineInitialize's callback.
+std::mutex callback_mutex;
+std::shared_ptr<const LineCallback> active_callback;
+const Win32Telephony* callback_owner = nullptr;
+
+void CALLBACK Trampoline(DWORD device, DWORD message, DWORD_PTR instance, DWORD_PTR param1,
+                         DWORD_PTR param2, DWORD_PTR param3) {
+  std::shared_ptr<const LineCallback> callback;
+  {
+    std::lock_guard lock(callback_mutex);
+    callback = active_callback;
+  }
+  if (callback && *callback) (*callback)(device, message, instance, param1, param2, param3);
+}
+
+void SetCallback(const Win32Telephony* owner, std::shared_ptr<const LineCallback> callback) {
+  std::lock_guard lock(callback_mutex);
+  active_callback = std::move(callback);
+  callback_owner = owner;
+}
+
+void ClearCallbackOf(const Win32Telephony* owner) {
+  std::lock_guard lock(callback_mutex);
+  if (callback_owner != owner) return;
+  active_callback.reset();
+  callback_owner = nullptr;
+}
+
+constexpr LONG kInvalPointer = static_cast<LONG>(LINEERR_INVALPOINTER);
+
+// The API trusts dwTotalSize: it must not promise more room than the buffer has.
+bool Fits(const Record& record) {
+  return record.size() >= field::kUsedSize + 4 && record.TotalSize() <= record.size();
+}
+
+template <typename Structure>
+Structure* As(Record& record) {
+  return reinterpret_cast<Structure*>(record.data());
+}
+
+// Bytes by which the port handle at the start of the string part exceeds 32 bits.
+constexpr std::uint32_t kHandleExcess = sizeof(HANDLE) - sizeof(std::uint32_t);
+
+bool IsDataModemClass(const std::string& device_class) {
+  return lstrcmpiA(device_class.c_str(), kDataModemClass) == 0;
+}
+
+std::uint32_t Less(std::uint32_t value, std::uint32_t excess) {
+  return value >= excess ? value - excess : 0;
+}
+
+// Copies the answer given with a wide handle into the record the caller expects.
+void NarrowPortHandle(const Record& wide, Record& id) {
+  const std::uint32_t offset = wide.Get32(field::kVarStringOffset);
+  const std::uint32_t size = wide.Get32(field::kVarStringSize);
+  const bool filled = wide.TotalSize() >= wide.NeededSize() && size >= sizeof(HANDLE) &&
+                      offset >= kVarStringSize && offset <= wide.size() &&
+                      wide.size() - offset >= size;
+  id.PutBytes(0, wide.Bytes(0, kVarStringSize));
+  id.Set32(field::kTotalSize, id.size());
+  id.Set32(field::kNeededSize, Less(wide.NeededSize(), kHandleExcess));
+  id.Set32(field::kUsedSize, Less(wide.Get32(field::kUsedSize), kHandleExcess));
+  if (!filled) {
+    id.Set32(field::kVarStringSize, 0);
+    return;
+  }
+  id.Set32(field::kVarStringSize, size - kHandleExcess);
+  id.PutBytes(kVarStringSize, wide.Bytes(kVarStringSize, offset - kVarStringSize));
+  id.Set32(offset, wide.Get32(offset));  // the low half: the handle's 32 significant bits
+  id.PutBytes(offset + 4, wide.Bytes(offset + sizeof(HANDLE), size - sizeof(HANDLE)));
+}
+
+}  // namespace
+
+Win32Telephony::~Win32Telephony() { ClearCallbackOf(this); }
+
+std::int32_t Win32Telephony::lineInitialize(std::uint32_t* app, InstanceHandle instance,
+                                            LineCallback callback, const std::string& app_name,
+                                            std::uint32_t* device_count) {
+  // Set before the call: the API may post events as soon as it has initialised.
+  SetCallback(this, std::make_shared<const LineCallback>(std::move(callback)));
+  HLINEAPP handle = 0;
+  DWORD count = 0;  // Wine's lineInitialize leaves the count unset
+  const LONG result = ::lineInitialize(&handle, reinterpret_cast<HINSTANCE>(instance),
+                                       &Trampoline, app_name.c_str(), &count);
+  if (result != 0) {
+    ClearCallbackOf(this);
+    count = 0;
+  } else {
+    app_ = handle;
+  }
+  if (app) *app = handle;
+  if (device_count) *device_count = count;
+  return result;
+}
+
+std::int32_t Win32Telephony::lineShutdown(std::uint32_t app) {
+  const LONG result = ::lineShutdown(app);
+  if (app == app_) {
+    // No request of this application completes any more: its call slots are free.
+    call_slots_.clear();
+    ClearCallbackOf(this);
+    app_ = 0;
+  }
+  return result;
+}
+
+std::int32_t Win32Telephony::lineNegotiateAPIVersion(std::uint32_t app, std::uint32_t device,
+                                                     std::uint32_t low, std::uint32_t high,
+                                                     std::uint32_t* version) {
+  DWORD negotiated = 0;
+  LINEEXTENSIONID extension{};
+  const LONG result =
+      ::lineNegotiateAPIVersion(app, device, low, high, &negotiated, &extension);
+  if (version) *version = negotiated;
+  return result;
+}
+
+std::int32_t Win32Telephony::lineGetDevCaps(std::uint32_t app, std::uint32_t device,
+                                            std::uint32_t version, std::uint32_t ext_version,
+                                            Record& caps) {
+  if (!Fits(caps)) return kInvalPointer;
+  return ::lineGetDevCapsA(app, device, version, ext_version, As<LINEDEVCAPS>(caps));
+}
+
+std::int32_t Win32Telephony::lineGetDevConfig(std::uint32_t device, Record& config,
+                                              const std::string& device_class) {
+  if (!Fits(config)) return kInvalPointer;
+  return ::lineGetDevConfig(device, As<VARSTRING>(config), device_class.c_str());
+}
+
+std::int32_t Win32Telephony::lineSetDevConfig(std::uint32_t device, const std::string& block,
+                                              const std::string& device_class) {
+  std::string copy = block;  // the API's parameter is not const
+  return ::lineSetDevConfig(device, copy.data(), static_cast<DWORD>(copy.size()),
+                            device_class.c_str());
+}
+
+std::int32_t Win32Telephony::lineOpen(std::uint32_t app, std::uint32_t device,
+                                      std::uint32_t* line, std::uint32_t version,
+                                      std::uint32_t ext_version,
+                                      std::uintptr_t callback_instance,
+                                      std::uint32_t privileges, std::uint32_t media_modes) {
+  HLINE handle = 0;
+  const LONG result = ::lineOpenA(app, device, &handle, version, ext_version, callback_instance,
+                                 privileges, media_modes, nullptr);
+  if (line) *line = handle;
+  return result;
+}
+
+std::int32_t Win32Telephony::lineClose(std::uint32_t line) { return ::lineClose(line); }
+
+bool Win32Telephony::lineGetIcon(std::uint32_t device) {
+  HICON icon = nullptr;
+  return ::lineGetIcon(device, nullptr, &icon) == 0 && icon != nullptr;
+}
+
+std::int32_t Win32Telephony::lineGetAddressCaps(std::uint32_t app, std::uint32_t device,
+                                                std::uint32_t address, std::uint32_t version,
+                                                std::uint32_t ext_version, Record& caps) {
+  if (!Fits(caps)) return kInvalPointer;
+  return ::lineGetAddressCapsA(app, device, address, version, ext_version,
+                              As<LINEADDRESSCAPS>(caps));
+}
+
+std::int32_t Win32Telephony::lineGetTranslateCaps(std::uint32_t app, std::uint32_t version,
+                                                  Record& caps) {
+  if (!Fits(caps)) return kInvalPointer;
+  return ::lineGetTranslateCapsA(app, version, As<LINETRANSLATECAPS>(caps));
+}
+
+std::int32_t Win32Telephony::lineGetLineDevStatus(std::uint32_t line, Record& status) {
+  if (!Fits(status)) return kInvalPointer;
+  return ::lineGetLineDevStatus(line, As<LINEDEVSTATUS>(status));
+}
+
+std::int32_t Win32Telephony::lineGetAddressStatus(std::uint32_t line, std::uint32_t address,
+                                                  Record& status) {
+  if (!Fits(status)) return kInvalPointer;
+  return ::lineGetAddressStatusA(line, address, As<LINEADDRESSSTATUS>(status));
+}
+
+std::int32_t Win32Telephony::lineSetStatusMessages(std::uint32_t line,
+                                                   std::uint32_t line_states,
+                                                   std::uint32_t address_states) {
+  return ::lineSetStatusMessages(line, line_states, address_states);
+}
+
+std::int32_t Win32Telephony::lineGetID(std::uint32_t line, std::uint32_t address,
+                                       std::uint32_t call, std::uint32_t select, Record& id,
+                                       const std::string& device_class) {
+  if (!Fits(id)) return kInvalPointer;
+  if (kHandleExcess == 0 || !IsDataModemClass(device_class)) {
+    return ::lineGetID(line, address, call, select, As<VARSTRING>(id), device_class.c_str());
+  }
+  Record wide(id.TotalSize() + kHandleExcess);
+  const LONG result =
+      ::lineGetID(line, address, call, select, As<VARSTRING>(wide), device_class.c_str());
+  if (result == 0) NarrowPortHandle(wide, id);
+  return result;
+}
+
+std::int32_t Win32Telephony::lineTranslateAddress(std::uint32_t app, std::uint32_t device,
+                                                  std::uint32_t version,
+                                                  const std::string& canonical,
+                                                  std::uint32_t card, std::uint32_t options,
+                                                  Record& output) {
+  if (!Fits(output)) return kInvalPointer;
+  return ::lineTranslateAddress(app, device, version, canonical.c_str(), card, options,
+                                As<LINETRANSLATEOUTPUT>(output));
+}
+
+std::int32_t Win32Telephony::lineMakeCall(std::uint32_t line, std::uint32_t* call,
+                                          const std::string& dial_string,
+                                          std::uint32_t country, const Record& call_params) {
+  if (call_params.size() != 0 && !Fits(call_params)) return kInvalPointer;
+  auto slot = std::make_unique<CallSlot>();
+  Record params = call_params;  // the API's parameter is not const
+  const LONG result =
+      ::lineMakeCall(line, &slot->handle, dial_string.c_str(), country,
+                     params.size() != 0 ? As<LINECALLPARAMS>(params) : nullptr);
+  if (call) *call = slot->handle;
+  if (result > 0) call_slots_.push_back(std::move(slot));
+  return result;
+}
+
+std::int32_t Win32Telephony::lineDeallocateCall(std::uint32_t call) {
+  return ::lineDeallocateCall(call);
+}
+
+std::int32_t Win32Telephony::lineDrop(std::uint32_t call, const std::string& user_data) {
+  return ::lineDrop(call, user_data.empty() ? nullptr : user_data.data(),
+                    static_cast<DWORD>(user_data.size()));
+}
+
+}  // namespace korval::platform::win32
