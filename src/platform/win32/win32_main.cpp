@@ -1,13 +1,15 @@
 // korvalcom on Windows: one process, one exchange.
 
-#include <windows.h>
-
-#include <string>
-
+// The platform's interfaces come before <windows.h>: its MessageBox macro must not
+// rename the window system's method.
 #include "app/comm_app.h"
 #include "platform/win32/win32_command_line.h"
 #include "platform/win32/win32_platform.h"
 #include "process/process.h"
+
+#include <windows.h>
+
+#include <string>
 
 namespace {
 
