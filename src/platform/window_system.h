@@ -9,6 +9,12 @@
 
 #include "platform/types.h"
 
+// The Windows headers make MessageBox a macro for their A/W switch; whatever a
+// back-end file included first, the method keeps its own name.
+#ifdef MessageBox
+#undef MessageBox
+#endif
+
 namespace korval::platform {
 
 // Message box styles and answers, with the values the Windows API gives them.
