@@ -1,5 +1,7 @@
 #include "platform/win32/win32_telephony.h"
 
+#include "platform/win32/win32_port_id.h"
+
 #include <windows.h>
 #include <tapi.h>
 
@@ -57,6 +59,13 @@ bool Fits(const Record& record) {
   return record.size() >= field::kUsedSize + 4 && record.TotalSize() <= record.size();
 }
 
+// A record is never answered with less than its fixed part: one that says it needs
+// nothing was never written (Wine's stubs succeed that way), and is no answer.
+LONG Filled(LONG result, const Record& record) {
+  if (result == 0 && record.NeededSize() == 0) return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  return result;
+}
+
 template <typename Structure>
 Structure* As(Record& record) {
   return reinterpret_cast<Structure*>(record.data());
@@ -69,33 +78,9 @@ bool IsDataModemClass(const std::string& device_class) {
   return lstrcmpiA(device_class.c_str(), kDataModemClass) == 0;
 }
 
-std::uint32_t Less(std::uint32_t value, std::uint32_t excess) {
-  return value >= excess ? value - excess : 0;
-}
-
-// Copies the answer given with a wide handle into the record the caller expects.
-void NarrowPortHandle(const Record& wide, Record& id) {
-  const std::uint32_t offset = wide.Get32(field::kVarStringOffset);
-  const std::uint32_t size = wide.Get32(field::kVarStringSize);
-  const bool filled = wide.TotalSize() >= wide.NeededSize() && size >= sizeof(HANDLE) &&
-                      offset >= kVarStringSize && offset <= wide.size() &&
-                      wide.size() - offset >= size;
-  id.PutBytes(0, wide.Bytes(0, kVarStringSize));
-  id.Set32(field::kTotalSize, id.size());
-  id.Set32(field::kNeededSize, Less(wide.NeededSize(), kHandleExcess));
-  id.Set32(field::kUsedSize, Less(wide.Get32(field::kUsedSize), kHandleExcess));
-  if (!filled) {
-    id.Set32(field::kVarStringSize, 0);
-    return;
-  }
-  id.Set32(field::kVarStringSize, size - kHandleExcess);
-  id.PutBytes(kVarStringSize, wide.Bytes(kVarStringSize, offset - kVarStringSize));
-  id.Set32(offset, wide.Get32(offset));  // the low half: the handle's 32 significant bits
-  id.PutBytes(offset + 4, wide.Bytes(offset + sizeof(HANDLE), size - sizeof(HANDLE)));
-}
-
 }  // namespace
 
+Win32Telephony::Win32Telephony() = default;
 Win32Telephony::~Win32Telephony() { ClearCallbackOf(this); }
 
 std::int32_t Win32Telephony::lineInitialize(std::uint32_t* app, InstanceHandle instance,
@@ -144,13 +129,14 @@ std::int32_t Win32Telephony::lineGetDevCaps(std::uint32_t app, std::uint32_t dev
                                             std::uint32_t version, std::uint32_t ext_version,
                                             Record& caps) {
   if (!Fits(caps)) return kInvalPointer;
-  return ::lineGetDevCapsA(app, device, version, ext_version, As<LINEDEVCAPS>(caps));
+  return Filled(::lineGetDevCapsA(app, device, version, ext_version, As<LINEDEVCAPS>(caps)),
+                caps);
 }
 
 std::int32_t Win32Telephony::lineGetDevConfig(std::uint32_t device, Record& config,
                                               const std::string& device_class) {
   if (!Fits(config)) return kInvalPointer;
-  return ::lineGetDevConfig(device, As<VARSTRING>(config), device_class.c_str());
+  return Filled(::lineGetDevConfig(device, As<VARSTRING>(config), device_class.c_str()), config);
 }
 
 std::int32_t Win32Telephony::lineSetDevConfig(std::uint32_t device, const std::string& block,
@@ -183,25 +169,26 @@ std::int32_t Win32Telephony::lineGetAddressCaps(std::uint32_t app, std::uint32_t
                                                 std::uint32_t address, std::uint32_t version,
                                                 std::uint32_t ext_version, Record& caps) {
   if (!Fits(caps)) return kInvalPointer;
-  return ::lineGetAddressCapsA(app, device, address, version, ext_version,
-                              As<LINEADDRESSCAPS>(caps));
+  return Filled(::lineGetAddressCapsA(app, device, address, version, ext_version,
+                                     As<LINEADDRESSCAPS>(caps)),
+                caps);
 }
 
 std::int32_t Win32Telephony::lineGetTranslateCaps(std::uint32_t app, std::uint32_t version,
                                                   Record& caps) {
   if (!Fits(caps)) return kInvalPointer;
-  return ::lineGetTranslateCapsA(app, version, As<LINETRANSLATECAPS>(caps));
+  return Filled(::lineGetTranslateCapsA(app, version, As<LINETRANSLATECAPS>(caps)), caps);
 }
 
 std::int32_t Win32Telephony::lineGetLineDevStatus(std::uint32_t line, Record& status) {
   if (!Fits(status)) return kInvalPointer;
-  return ::lineGetLineDevStatus(line, As<LINEDEVSTATUS>(status));
+  return Filled(::lineGetLineDevStatus(line, As<LINEDEVSTATUS>(status)), status);
 }
 
 std::int32_t Win32Telephony::lineGetAddressStatus(std::uint32_t line, std::uint32_t address,
                                                   Record& status) {
   if (!Fits(status)) return kInvalPointer;
-  return ::lineGetAddressStatusA(line, address, As<LINEADDRESSSTATUS>(status));
+  return Filled(::lineGetAddressStatusA(line, address, As<LINEADDRESSSTATUS>(status)), status);
 }
 
 std::int32_t Win32Telephony::lineSetStatusMessages(std::uint32_t line,
@@ -215,13 +202,14 @@ std::int32_t Win32Telephony::lineGetID(std::uint32_t line, std::uint32_t address
                                        const std::string& device_class) {
   if (!Fits(id)) return kInvalPointer;
   if (kHandleExcess == 0 || !IsDataModemClass(device_class)) {
-    return ::lineGetID(line, address, call, select, As<VARSTRING>(id), device_class.c_str());
+    return Filled(
+        ::lineGetID(line, address, call, select, As<VARSTRING>(id), device_class.c_str()), id);
   }
   Record wide(id.TotalSize() + kHandleExcess);
   const LONG result =
       ::lineGetID(line, address, call, select, As<VARSTRING>(wide), device_class.c_str());
-  if (result == 0) NarrowPortHandle(wide, id);
-  return result;
+  if (result == 0) NarrowPortId(wide, id, sizeof(HANDLE));
+  return Filled(result, wide);
 }
 
 std::int32_t Win32Telephony::lineTranslateAddress(std::uint32_t app, std::uint32_t device,
@@ -230,8 +218,9 @@ std::int32_t Win32Telephony::lineTranslateAddress(std::uint32_t app, std::uint32
                                                   std::uint32_t card, std::uint32_t options,
                                                   Record& output) {
   if (!Fits(output)) return kInvalPointer;
-  return ::lineTranslateAddress(app, device, version, canonical.c_str(), card, options,
-                                As<LINETRANSLATEOUTPUT>(output));
+  return Filled(::lineTranslateAddress(app, device, version, canonical.c_str(), card, options,
+                                       As<LINETRANSLATEOUTPUT>(output)),
+                output);
 }
 
 std::int32_t Win32Telephony::lineMakeCall(std::uint32_t line, std::uint32_t* call,

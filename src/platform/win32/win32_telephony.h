@@ -16,7 +16,7 @@ namespace korval::platform::win32 {
 
 class Win32Telephony : public Telephony {
  public:
-  Win32Telephony() = default;
+  Win32Telephony();
   ~Win32Telephony() override;
   Win32Telephony(const Win32Telephony&) = delete;
   Win32Telephony& operator=(const Win32Telephony&) = delete;
