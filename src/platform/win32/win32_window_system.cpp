@@ -36,9 +36,10 @@ DialogContext* ContextOf(HWND window) {
 }
 
 // Commands of the program's own system-menu items (below the system's range) and
-// the close request are the program's; the others keep their default handling.
+// the close request, compared whole as the program does, are the program's; the
+// others keep their default handling.
 bool IsProgramCommand(WPARAM command) {
-  return (command & 0xFFF0u) < SC_SIZE || (command & 0xFFF0u) == SC_CLOSE;
+  return (command & 0xFFF0u) < SC_SIZE || command == SC_CLOSE;
 }
 
 // Enter and Esc reach a dialog as IDOK and IDCANCEL, and so does its OK button.
