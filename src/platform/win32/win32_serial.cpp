@@ -30,6 +30,7 @@ struct Win32SerialPorts::PortState {
   // Pending I/O ends before its records go: the system would write into them.
   void SettleWithUseHeldAlone() {
     for (Direction* d : {&read, &write}) {
+      std::lock_guard lock(d->mutex);
       if (!d->pending) continue;
       CancelIoEx(handle, &d->overlapped);
       DWORD count = 0;
