@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korval::platform::win32::test_support {
@@ -77,6 +79,33 @@ class BoxWatcher {
   std::string record_;
   std::string stop_;
   PROCESS_INFORMATION process_{};
+};
+
+// Closes every dialog of the program if a test has not ended within its bound, so
+// that a posted task that never runs fails the test instead of hanging it.
+class DialogWatchdog {
+ public:
+  explicit DialogWatchdog(const char* dialog_class, DWORD bound_ms = 20000)
+      : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        thread_([this, dialog_class, bound_ms] {
+          if (WaitForSingleObject(done_, bound_ms) != WAIT_TIMEOUT) return;
+          fired_ = true;
+          for (HWND w = FindWindowExA(nullptr, nullptr, dialog_class, nullptr); w != nullptr;
+               w = FindWindowExA(nullptr, w, dialog_class, nullptr)) {
+            PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+          }
+        }) {}
+  ~DialogWatchdog() {
+    SetEvent(done_);
+    thread_.join();
+    CloseHandle(done_);
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  HANDLE done_;
+  std::atomic<bool> fired_{false};
+  std::thread thread_;
 };
 
 // What the screen shows of the window, as a 24-bit BMP file.

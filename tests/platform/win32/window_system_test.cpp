@@ -67,6 +67,18 @@ std::vector<std::string> SystemMenuTail(HWND window) {
 
 HWND FindDialog(const char* caption) { return FindWindowA(KORVAL_DIALOG_CLASS, caption); }
 
+// One of the program's dialogs other than the one given.
+HWND OtherDialog(HWND known) {
+  HWND found = nullptr;
+  do {
+    found = FindWindowExA(nullptr, found, KORVAL_DIALOG_CLASS, nullptr);
+  } while (found != nullptr && found == known);
+  return found;
+}
+
+constexpr const char* kNoResources =
+    "the dialog resources are neither in the test nor in korvalcom.exe beside it";
+
 // The main window of the program with a process around it; the job timer finds the
 // line ready and no job file, so the window waits to be closed.
 struct MainWindowRig {
@@ -74,9 +86,11 @@ struct MainWindowRig {
     process.display_name = "Compta";
     process.line.telephony_ready = true;
   }
+  ~MainWindowRig() { EXPECT_FALSE(watchdog.Fired()); }
   Win32Platform os{Module()};
   Process process{os.platform, "korvalcom"};
   app::CommDialog dialog{process};
+  test_support::DialogWatchdog watchdog{KORVAL_DIALOG_CLASS};
 };
 
 const std::vector<std::string> kJobLogPieces = {
@@ -91,6 +105,7 @@ const std::vector<std::string> kJobLogLines = {
     "Carte param\xE8tre valide !", ""};
 
 TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
+  ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
   MainWindowRig rig;
   HWND main = nullptr;
   rig.os.windows.Post([&] {
@@ -130,18 +145,26 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
 
 TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
   MainWindowRig rig;
+  ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
   std::vector<std::string> about_lines;
+  bool about_hidden = false;
   bool about_closed = false;
   rig.os.windows.Post([&] {
     HWND main = FindDialog(nullptr);
     PostMessageA(main, WM_SYSCOMMAND, app::kAboutCommandId, 0);
     // Runs inside the about box's own modal loop.
     rig.os.windows.Post([&, main] {
-      HWND about = FindDialog(app::kAboutDialog.caption.c_str());
+      HWND about = OtherDialog(main);
+      char caption[64] = {};
+      GetWindowTextA(about, caption, sizeof(caption));
+      EXPECT_EQ(caption, app::kAboutDialog.caption);
       about_lines = ListLines(about);
       RedrawWindow(about, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
       test_support::CaptureWindow(about, test_support::BesideTest("about_box.bmp"));
       SendMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+      about_hidden = !IsWindowVisible(about);
+      // Ends the box even if its button failed, so that the test cannot hang.
+      PostMessageA(about, WM_SYSCOMMAND, SC_CLOSE, 0);
       rig.os.windows.Post([&, main, about] {
         about_closed = !IsWindow(about);
         PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -151,6 +174,7 @@ TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
   EXPECT_EQ(rig.dialog.DoModal(), 1);
   EXPECT_EQ(about_lines, std::vector<std::string>(std::begin(app::kAboutLines),
                                                   std::end(app::kAboutLines)));
+  EXPECT_TRUE(about_hidden);  // its OK button ended it
   EXPECT_TRUE(about_closed);
 }
 
@@ -204,10 +228,12 @@ TEST(Win32WindowSystemTest, DialogEventsReachTheHandlers) {
       {"close", true, WM_SYSCOMMAND, SC_CLOSE, SC_CLOSE, "sys 61536"},
       {"own item", true, WM_SYSCOMMAND, 0x0010, 0x0010, "sys 16"},
   };
+  ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
   Win32Clock clock;
   Win32WindowSystem windows(clock, Module());
   for (const EventCase& c : cases) {
     SCOPED_TRACE(c.name);
+    test_support::DialogWatchdog watchdog(KORVAL_DIALOG_CLASS);
     RecordingEvents events(windows, c.accept_create);
     if (c.accept_create) {
       windows.Post([&] {
@@ -218,6 +244,7 @@ TEST(Win32WindowSystemTest, DialogEventsReachTheHandlers) {
     EXPECT_EQ(windows.RunModal(app::kMainDialog, events), c.result);
     ASSERT_FALSE(events.seen.empty());
     EXPECT_EQ(events.seen.back(), c.last_seen);
+    EXPECT_FALSE(watchdog.Fired());
     if (!c.accept_create) {
       EXPECT_EQ(events.seen.size(), 1u);  // never initialised
       continue;
