@@ -1,5 +1,5 @@
 // The serial back-end on real ports: under Wine, COM1 and COM2 are the two ends of a
-// pseudo-terminal pair. The tests skip when COM1 is not mapped. To map them:
+// pseudo-terminal pair. The tests skip when they are not mapped. To map them:
 //
 //   socat pty,raw,echo=0,link=/tmp/korval-com1 pty,raw,echo=0,link=/tmp/korval-com2 &
 //   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d /tmp/korval-com1 /f
@@ -22,6 +22,16 @@ namespace korval::platform::win32 {
 namespace {
 
 PortHandle AsPort(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
+
+// Only ports mapped on purpose: Wine gives unmapped COM names to the machine's own
+// serial devices.
+bool IsMappedPort(const char* name) {
+  char target[MAX_PATH] = {};
+  DWORD size = sizeof target;
+  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name, RRF_RT_REG_SZ,
+                      nullptr, target, &size) == ERROR_SUCCESS &&
+         target[0] != '\0';
+}
 
 HANDLE OpenPort(const char* name) {
   return CreateFileA((std::string("\\\\.\\") + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -80,8 +90,11 @@ bool WriteAll(SerialPorts& serial, HANDLE port, const std::string& text) {
 class Win32SerialTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!IsMappedPort("COM1") || !IsMappedPort("COM2")) {
+      GTEST_SKIP() << "COM1 and COM2 are not mapped to a pseudo-terminal pair";
+    }
     com1_ = OpenPort("COM1");
-    if (com1_ == INVALID_HANDLE_VALUE) GTEST_SKIP() << "COM1 is not mapped to a port";
+    ASSERT_NE(INVALID_HANDLE_VALUE, com1_);
     com2_ = OpenPort("COM2");
     ASSERT_NE(INVALID_HANDLE_VALUE, com2_) << "COM2 must be COM1's peer";
     ASSERT_TRUE(MakeRaw(serial_, com1_));
