@@ -229,9 +229,10 @@ void Win32WindowSystem::ListAdd(WindowHandle window, const std::string& text) {
 // A list box scrolls sideways only as far as it is told: a long line must stay
 // readable to its end.
 void Win32WindowSystem::WidenListFor(HWND list, const std::string& text) {
-  HDC dc = GetDC(list);
+  HDC dc = list != nullptr ? GetDC(list) : nullptr;  // GetDC(nullptr) is the screen's
   if (dc == nullptr) return;
-  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+  const auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = SelectObject(dc, font);
   SIZE size{};
   GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
   SelectObject(dc, previous);

@@ -110,6 +110,8 @@ class DialogWatchdog {
 
 // What the screen shows of the window, as a 24-bit BMP file.
 inline bool CaptureWindow(HWND window, const std::string& path) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT rect;
   if (!GetWindowRect(window, &rect)) return false;
   const LONG width = rect.right - rect.left;

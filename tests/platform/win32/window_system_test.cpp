@@ -129,7 +129,6 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
     GetClientRect(GetDlgItem(main, IDC_KORVAL_LIST), &list);
     EXPECT_GT(SendDlgItemMessageA(main, IDC_KORVAL_LIST, LB_GETHORIZONTALEXTENT, 0, 0),
               list.right);
-    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     EXPECT_TRUE(test_support::CaptureWindow(main, test_support::BesideTest("main_window.bmp")));
     PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
@@ -144,8 +143,8 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
 }
 
 TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
-  MainWindowRig rig;
   ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
+  MainWindowRig rig;
   std::vector<std::string> about_lines;
   bool about_hidden = false;
   bool about_closed = false;
@@ -159,7 +158,6 @@ TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
       GetWindowTextA(about, caption, sizeof(caption));
       EXPECT_EQ(caption, app::kAboutDialog.caption);
       about_lines = ListLines(about);
-      RedrawWindow(about, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
       test_support::CaptureWindow(about, test_support::BesideTest("about_box.bmp"));
       SendMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
       about_hidden = !IsWindowVisible(about);
