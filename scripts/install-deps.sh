@@ -2,9 +2,11 @@
 # Installs what the build and the tests need on Debian 12.
 set -euo pipefail
 
-# wine64 is the 64-bit loader; the `wine` package puts the `wine` command on
-# the PATH. The -posix compilers come with mingw-w64 but are named so that a
-# missing one is noticed.
+# wine64 is the 64-bit loader, wine32 (an i386 package) the 32-bit one; the
+# `wine` package puts the `wine` command on the PATH. The -posix compilers come
+# with mingw-w64 but are named so that a missing one is noticed. The Windows
+# window tests run on an Xvfb display of their own; imagemagick and x11-utils
+# capture and inspect it.
 packages=(
   cmake
   ninja-build
@@ -14,8 +16,14 @@ packages=(
   mingw-w64
   g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-x86-64-posix
+  g++-mingw-w64-i686-posix
+  gcc-mingw-w64-i686-posix
   wine
   wine64
+  wine32
+  xvfb
+  x11-utils
+  imagemagick
   socat
   python3
 )
@@ -37,6 +45,10 @@ echo "install-deps: installing ${missing[*]}"
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
+fi
+# wine32 is only built for i386.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
 fi
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" </dev/null

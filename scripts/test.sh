@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, ThreadSanitizer,
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the Windows build under
-# Wine. Each suite is counted; the last line is "N passed, N failed".
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the 64-bit and 32-bit
+# Windows builds under Wine. Each suite is counted; the last line is "N passed, N failed".
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -65,26 +65,96 @@ suite_asan() {
     ctest --test-dir build-asan "${ctest_args[@]}" || return 1
 }
 
-suite_wine() {
-  step 300 "wine: configure" cmake --preset mingw || return 1
-  step 1800 "wine: build korval_tests" \
-    cmake --build --preset mingw -j"$jobs" --target korval_tests || return 1
-
-  # A fresh prefix each run; no display, no Mono or Gecko install dialogs.
-  # wineboot's syswow64 warning is harmless: there is no 32-bit Wine here.
+# The Windows programs under Wine, in a prefix, a display and a pair of serial
+# ports of their own. Runs in a subshell: its EXIT trap ends what it started.
+windows_suite() {
+  local name=$1 preset=$2 arch=$3
+  local dir=$root/build-$preset
+  step 300 "$name: configure" cmake --preset "$preset" || return 1
+  step 1800 "$name: build" cmake --build --preset "$preset" -j"$jobs" \
+    --target korval_tests korval_win32_tests korvalcom korval_win32_tools || return 1
   (
-    export WINEPREFIX=$root/build-mingw/wineprefix WINEARCH=win64
+    export WINEPREFIX=$dir/wineprefix WINEARCH=$arch
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    unset DISPLAY WAYLAND_DISPLAY
-    trap 'wineserver -k 2>/dev/null || true' EXIT
-    rm -rf "$WINEPREFIX"
-    step 300 "wine: create prefix" wineboot -i || exit 1
-    step 120 "wine: wait for wineserver" wineserver -w || exit 1
-    step 1800 "wine: korval_tests.exe" wine "$root/build-mingw/korval_tests.exe" || exit 1
+    unset WAYLAND_DISPLAY
+    local run=$dir/wine-run xvfb_pid='' socat_pid=''
+    cleanup() {
+      wineserver -k 2>/dev/null || true
+      for pid in $socat_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+      done
+    }
+    trap cleanup EXIT
+    trap 'exit 143' TERM INT
+    rm -rf "$WINEPREFIX" "$run"
+    mkdir -p "$run"
+
+    # A display of our own: Xvfb picks a free number and writes it to fd 3.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run/display" \
+      >"$run/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local waited
+    for ((waited = 0; waited < 100; waited++)); do
+      [[ -s $run/display ]] && break
+      sleep 0.1
+    done
+    [[ -s $run/display ]] || { echo "test.sh: $name: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=:$(head -n1 "$run/display")
+    timeout 30 xdpyinfo >/dev/null 2>&1 || { echo "test.sh: $name: no display" >&2; exit 1; }
+    echo "--- $name: display $DISPLAY"
+
+    # COM1 and COM2: the two ends of one null-modem pair of pseudo-terminals
+    # (socat outlives the ports' closes).
+    socat pty,raw,echo=0,link="$run/com1" pty,raw,echo=0,link="$run/com2" \
+      >"$run/socat.log" 2>&1 &
+    socat_pid=$!
+    for ((waited = 0; waited < 100; waited++)); do
+      [[ -e $run/com1 && -e $run/com2 ]] && break
+      sleep 0.1
+    done
+    local com1 com2
+    com1=$(readlink -f "$run/com1") && com2=$(readlink -f "$run/com2") &&
+      [[ -c $com1 && -c $com2 ]] || { echo "test.sh: $name: socat made no ports" >&2; exit 1; }
+
+    step 300 "$name: create prefix" wineboot -i || exit 1
+    step 60 "$name: map COM1 to $com1" \
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f || exit 1
+    step 60 "$name: map COM2 to $com2" \
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM2 /d "$com2" /f || exit 1
+    # The port links in dosdevices are written when Wine starts: restart it.
+    step 60 "$name: stop wineserver" wineserver -k || true
+    step 60 "$name: wait for wineserver" wineserver -w || exit 1
+    step 120 "$name: restart Wine" wine cmd /c exit || exit 1
+    for ((waited = 0; waited < 100; waited++)); do
+      [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$com1" &&
+        $(readlink "$WINEPREFIX/dosdevices/com2") == "$com2" ]] && break
+      sleep 0.1
+    done
+    if [[ $(readlink "$WINEPREFIX/dosdevices/com1") != "$com1" ||
+      $(readlink "$WINEPREFIX/dosdevices/com2") != "$com2" ]]; then
+      echo "test.sh: $name: COM1/COM2 not mapped: $(ls -l "$WINEPREFIX/dosdevices")" >&2
+      exit 1
+    fi
+
+    local failed=0
+    step 1800 "$name: korval_tests.exe" wine "$dir/korval_tests.exe" || failed=1
+    step 1800 "$name: korval_win32_tests.exe" wine "$dir/korval_win32_tests.exe" || failed=1
+    exit "$failed"
   ) || return 1
 }
 
-suites=(native tsan asan wine)
+suite_wine64() { windows_suite wine64 mingw win64; }
+suite_wine32() { windows_suite wine32 mingw32 win32; }
+
+# KORVAL_TEST_SUITES="wine32" runs only the suites named.
+read -r -a suites <<<"${KORVAL_TEST_SUITES:-native tsan asan wine64 wine32}"
+for s in "${suites[@]}"; do
+  if ! declare -F "suite_$s" >/dev/null; then
+    echo "test.sh: no suite '$s'" >&2
+    exit 2
+  fi
+done
 declare -A status seconds
 passed=0
 failed=0
