@@ -24,6 +24,7 @@ int RunCommApp(Process& process, std::string_view arguments) {
   }
   line::ShutdownTelephony(process);
 
+  if (process.job.outcome_unwritten) return kExitOutcomeUnwritten;
   if (!process.job.outcome) return kExitNoExchange;
   return *process.job.outcome ? kExitSucceeded : kExitFailed;
 }

@@ -9,6 +9,12 @@
 #include "process/process.h"
 
 namespace korval::app {
+namespace {
+
+constexpr const char* kStoppedByUserText =
+    "\xC9" "change interrompu \xE0 la demande de l'utilisateur !\n";
+
+}  // namespace
 
 int CommDialog::DoModal() { return process_.os.windows.RunModal(kMainDialog, *this); }
 
@@ -56,6 +62,11 @@ void CommDialog::OnSysCommand(std::uint32_t id) {
   if ((id & 0xFFF0u) == kAboutCommandId) {
     AboutDialog(process_.os.windows).DoModal();
   } else if (id == platform::kScClose) {
+    if (job_running_ && !process_.job.stopped_by_user) {
+      // Said first: whatever the ended waits report next is the stop's consequence.
+      process_.job.stopped_by_user = true;
+      process_.log.LogProgress(kStoppedByUserText);
+    }
     line::ShutdownTelephony(process_);
     // The line is gone: every wait of a running exchange must end now rather than
     // at its own time limit.

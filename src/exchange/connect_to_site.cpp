@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "exchange/failure_box.h"
 #include "exchange/parameter_card.h"
 #include "exchange/pump.h"
 #include "line/call_control.h"
@@ -48,8 +49,7 @@ std::optional<std::string> UnsafeSetting(const std::string& subscriber,
 }
 
 void ShowCommunicationBox(Process& process, const char* text, std::uint32_t icon) {
-  process.os.windows.MessageBox(platform::kNoWindow, text, "Communication",
-                                platform::kMbOk | icon);
+  ShowFailureBox(process, text, "Communication", platform::kMbOk | icon);
 }
 
 bool AwaitConnection(Process& process) {
@@ -111,9 +111,8 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
     return 0;
   }
   if (line::GetPortHandle(process) != 0) {
-    process.os.windows.MessageBox(platform::kNoWindow,
-                                  "Erreur dans l'obtention du handle du modem pour le transfert",
-                                  "", platform::kMbOk);
+    ShowFailureBox(process, "Erreur dans l'obtention du handle du modem pour le transfert", "",
+                   platform::kMbOk);
     return 0;
   }
   if (link::AwaitReply(process, "TRANSPAC", "") == 0) {

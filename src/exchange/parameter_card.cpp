@@ -1,5 +1,6 @@
 #include "exchange/parameter_card.h"
 
+#include "exchange/failure_box.h"
 #include "exchange/pump.h"
 #include "exchange/records.h"
 #include "line/call_control.h"
@@ -78,10 +79,8 @@ int SendParameterCard(Process& process, const std::string& card) {
 
   const bool answered = link::AwaitReply(process, "NOK", "OK ") != 0;
   if (!answered) {
-    process.os.windows.MessageBox(platform::kNoWindow,
-                                  "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre",
-                                  "Communication",
-                                  platform::kMbOkCancel | platform::kMbIconQuestion);
+    ShowFailureBox(process, "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre",
+                   "Communication", platform::kMbOkCancel | platform::kMbIconQuestion);
     process.receive.ebcdic = false;
   }
 
@@ -109,8 +108,8 @@ int SendParameterCard(Process& process, const std::string& card) {
   }
   line::ClosePort(process);
   line::HangUp(process);
-  process.os.windows.MessageBox(platform::kNoWindow, "Carte param\xE8tre non valide !",
-                                "Communication", platform::kMbOk | platform::kMbIconQuestion);
+  ShowFailureBox(process, "Carte param\xE8tre non valide !", "Communication",
+                 platform::kMbOk | platform::kMbIconQuestion);
   process.receive.ebcdic = false;
   return 0;
 }

@@ -28,7 +28,8 @@ bool TurnQueueFor(Process& process, std::uint32_t ms, Stop stop) {
 }  // namespace
 
 void Pause(Process& process, std::uint32_t ms) {
-  TurnQueueFor(process, ms, [] { return false; });
+  // A stop the user asked for ends even the pauses that do not follow the call.
+  TurnQueueFor(process, ms, [&process] { return process.job.stopped_by_user; });
 }
 
 bool PauseWhileCallUp(Process& process, std::uint32_t ms) {

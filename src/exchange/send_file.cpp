@@ -2,6 +2,7 @@
 
 #include "exchange/connect_to_site.h"
 #include "exchange/exchange.h"
+#include "exchange/open_problem_text.h"
 #include "exchange/parameter_card.h"
 #include "exchange/pump.h"
 #include "exchange/records.h"
@@ -121,6 +122,8 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
   std::unique_ptr<platform::File> file = process.os.files.OpenForReading(file_path);
   if (!file) {
     log.LogProgress("Impossible d'ouvrir le fichier\n");
+    const std::string cause = OpenProblemText(process.os.files.ReadProblem(file_path));
+    log.LogProgress(file_path + (cause.empty() ? "" : " : " + cause) + "\n");
     return 0;
   }
   const std::optional<std::uint64_t> length = file->Size();

@@ -14,6 +14,11 @@ struct JobState {
   std::string detail2 = kNoCode;
   // What was written as Retour: nothing when no exchange was attempted.
   std::optional<bool> outcome;
+  // The job file refused the outcome (or, at the start, the removal of Retour).
+  bool outcome_unwritten = false;
+  // The user closed the window during the job; every wait ends and no failure is
+  // blamed on the bank or the network.
+  bool stopped_by_user = false;
 };
 
 }  // namespace korval::job

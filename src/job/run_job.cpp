@@ -1,8 +1,10 @@
 #include "job/run_job.h"
 
 #include <optional>
+#include <vector>
 
 #include "exchange/exchange.h"
+#include "exchange/open_problem_text.h"
 #include "job/job_keys.h"
 #include "process/process.h"
 
@@ -83,14 +85,42 @@ int RunExchange(Process& process, JobAction action, JobInput& input,
                             input.subscriber, input.card, record_length);
 }
 
-void WriteResult(Process& process, const std::string& job_file, const char* key,
-                 const std::optional<std::string>& value, bool* all_written) {
-  if (!*all_written) return;  // a job file that refused one write is left alone
-  if (!process.os.profiles.WritePrivate(job_file, kSection, key, value)) {
-    *all_written = false;
-    process.os.diagnostics.Warn("Impossible d'\xE9" "crire dans le fichier de travail \"" +
-                                job_file + "\" (cl\xE9 " + key + ")");
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The job file's own fault when it is one (missing, a folder, not readable): said as
+// such rather than as a key that is missing from it. Empty when the file can be read.
+std::string JobFileProblem(Process& process, const std::string& job_file) {
+  const std::string cause = exchange::OpenProblemText(process.os.files.ReadProblem(job_file));
+  if (cause.empty()) return {};
+  return "Aucun \xE9" "change : le fichier de travail " + Quoted(job_file) +
+         " ne peut pas \xEAtre lu (" + cause + ")";
+}
+
+// Retour could not be removed: the application could not learn this job's outcome, so
+// none is attempted.
+void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
+  const std::string problem = JobFileProblem(process, job_file);
+  if (!problem.empty()) {
+    process.os.diagnostics.Warn(problem);
+    return;
   }
+  process.job.outcome_unwritten = true;
+  process.os.diagnostics.Warn("Aucun \xE9" "change : impossible d'\xE9" "crire dans le fichier "
+                              "de travail " + Quoted(job_file) +
+                              " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \xE9" "crit");
+}
+
+// Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
+void WriteOutcome(Process& process, const std::string& job_file, bool succeeded) {
+  const std::vector<platform::ProfileEntry> entries = {
+      {kResultKey, std::string(succeeded ? "1" : "0")},
+      {kDetail1Key, process.job.detail1},
+      {kDetail2Key, process.job.detail2}};
+  if (process.os.profiles.WritePrivateEntries(job_file, kSection, entries)) return;
+  process.job.outcome_unwritten = true;
+  process.os.diagnostics.Warn("Impossible d'\xE9" "crire le r\xE9sultat dans le fichier de "
+                              "travail " + Quoted(job_file) + " (Retour=" +
+                              (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel");
 }
 
 }  // namespace
@@ -120,8 +150,10 @@ void RunJob(Process& process, platform::WindowHandle window,
   process.log.SetLogWindow(main_window);
   if (input.dial_number.empty()) input.dial_number = kDefaultDialNumber;
 
-  bool writable = true;
-  WriteResult(process, job_file_path, kResultKey, std::nullopt, &writable);
+  if (!profiles.WritePrivate(job_file_path, kSection, kResultKey, std::nullopt)) {
+    ReportUnchangeableJobFile(process, job_file_path);
+    return;
+  }
   LogPlatform(process);
 
   input.subscriber =
@@ -131,8 +163,11 @@ void RunJob(Process& process, platform::WindowHandle window,
   const JobAction action =
       ActionFromType(profiles.ReadPrivate(job_file_path, kSection, kActionKey, kActionCapacity));
   if (action == JobAction::kNone) {
-    process.os.diagnostics.Warn("Aucun \xE9" "change : TypeAction absent ou inconnu dans \"" +
-                                job_file_path + "\"");
+    const std::string problem = JobFileProblem(process, job_file_path);
+    process.os.diagnostics.Warn(!problem.empty()
+                                    ? problem
+                                    : "Aucun \xE9" "change : TypeAction absent ou inconnu dans " +
+                                          Quoted(job_file_path));
     return;
   }
 
@@ -143,9 +178,7 @@ void RunJob(Process& process, platform::WindowHandle window,
 
   const int result = RunExchange(process, action, input, window, instance);
   process.job.outcome = result != 0;
-  WriteResult(process, job_file_path, kResultKey, result != 0 ? "1" : "0", &writable);
-  WriteResult(process, job_file_path, kDetail1Key, process.job.detail1, &writable);
-  WriteResult(process, job_file_path, kDetail2Key, process.job.detail2, &writable);
+  WriteOutcome(process, job_file_path, result != 0);
 }
 
 }  // namespace korval::job

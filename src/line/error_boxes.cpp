@@ -6,6 +6,8 @@
 namespace korval::line {
 
 void ShowErrorBox(Process& process, const std::string& text) {
+  // After a stop the user asked for, the line's failures are the stop's own doing.
+  if (process.job.stopped_by_user) return;
   process.os.windows.MessageBox(platform::kNoWindow, text, "Erreur", platform::kMbOk);
 }
 

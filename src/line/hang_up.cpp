@@ -35,7 +35,8 @@ void HangUp(Process& process) {
   }
   process.os.telephony.lineDrop(call.call_handle, std::string());
   const std::uint32_t start = process.os.clock.TickCount();
-  while (call.call_state != platform::kCallStateIdle &&
+  // A line already shut down (the window closed) reports no more states to wait for.
+  while (process.line.line_open && call.call_state != platform::kCallStateIdle &&
          process.os.clock.TickCount() - start < kIdleWaitMs) {
     process.os.windows.PumpMessage();
   }

@@ -24,13 +24,15 @@ int AwaitReply(Process& process, const std::string& expected, const std::string&
   for (;;) {
     process.os.windows.PumpMessage();
     // The state comes first: a call that is down yields 0 whatever the buffer holds.
-    if (line::CallEnded(process) || process.os.clock.TickCount() - start > limit_ms) {
+    // The deadline comes last: a reply that came in the last turn still counts.
+    const bool ended = line::CallEnded(process);
+    if (!ended && BufferHolds(process, expected, alternative)) return 1;
+    if (ended || process.os.clock.TickCount() - start > limit_ms) {
       process.call.call_state = platform::kCallStateDisconnected;
       line::HangUp(process);
       line::ClosePort(process);
       return 0;
     }
-    if (BufferHolds(process, expected, alternative)) return 1;
   }
 }
 

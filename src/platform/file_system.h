@@ -22,6 +22,9 @@ class File {
   virtual bool Rewind() = 0;
 };
 
+// Why a file cannot be opened for reading.
+enum class OpenProblem { kNone, kMissing, kFolder, kAccessDenied, kNotAFile, kUnknown };
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -34,6 +37,9 @@ class FileSystem {
   virtual bool Move(const std::string& from, const std::string& to) = 0;
   // The size of a regular file, or nothing when there is none at that path.
   virtual std::optional<std::uint64_t> SizeOf(const std::string& path) = 0;
+  // Why OpenForReading(path) fails, asked after it has failed so that the user is told
+  // the cause; kNone when it would not fail. A back-end that cannot tell says kUnknown.
+  virtual OpenProblem ReadProblem(const std::string&) { return OpenProblem::kUnknown; }
 };
 
 }  // namespace korval::platform

@@ -4,8 +4,14 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korval::platform {
+
+struct ProfileEntry {
+  std::string key;
+  std::optional<std::string> value;  // nothing: the key is removed
+};
 
 class ProfileStore {
  public:
@@ -21,6 +27,18 @@ class ProfileStore {
   virtual bool WritePrivate(const std::string& file, const std::string& section,
                             const std::string& key,
                             const std::optional<std::string>& value) = 0;
+
+  // Several keys of one section as one change: all of them written, or (false) the
+  // file left as it was. This default writes them in turn and stops at the first
+  // refusal, so it may leave the first ones written; back-ends that rewrite the file
+  // whole do better.
+  virtual bool WritePrivateEntries(const std::string& file, const std::string& section,
+                                   const std::vector<ProfileEntry>& entries) {
+    for (const ProfileEntry& entry : entries) {
+      if (!WritePrivate(file, section, entry.key, entry.value)) return false;
+    }
+    return true;
+  }
 
   // The same read on the system profile (win.ini).
   virtual std::string ReadSystem(const std::string& section, const std::string& key,

@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -134,6 +136,16 @@ std::string Child::ReadLine(int timeout_ms) {
   return line;
 }
 
+bool Child::Signal(int sig) { return pid_ > 0 && ::kill(pid_, sig) == 0; }
+
+bool Child::Ended() const {
+  if (pid_ <= 0) return true;
+  siginfo_t info{};
+  // WNOWAIT: the child stays to be reaped by Wait.
+  return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid_;
+}
+
 std::optional<int> Child::Wait(int timeout_ms) {
   if (pid_ <= 0) return std::nullopt;
   const double end = Now() + timeout_ms / 1000.0;
@@ -203,6 +215,74 @@ ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std:
     return run;
   }
   run.status = child.Wait(timeout_s * 1000);
+  run.seconds = child.seconds();
+  run.out = ReadFile(dir / "korvalcom.out");
+  run.err = ReadFile(dir / "korvalcom.err");
+  return run;
+}
+
+namespace {
+
+bool NamedIn(const char* entry, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The limit is inherited by the child; the parent keeps it only while spawning, and
+// the child must get EFBIG rather than die of SIGXFSZ.
+bool StartLimited(Child& child, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env, const TempDir& dir, long limit) {
+  struct rlimit old_limit;
+  if (limit > 0 && ::getrlimit(RLIMIT_FSIZE, &old_limit) != 0) return false;
+  const auto old_handler = limit > 0 ? std::signal(SIGXFSZ, SIG_IGN) : SIG_DFL;
+  if (limit > 0) {
+    struct rlimit small = old_limit;
+    small.rlim_cur = static_cast<rlim_t>(limit);
+    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return false;
+  }
+  const bool started =
+      child.Start(args, env, false, dir / "korvalcom.out", dir / "korvalcom.err");
+  if (limit > 0) {
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+  }
+  return started;
+}
+
+}  // namespace
+
+ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int timeout_s,
+                          bool* stop_sent) {
+  std::vector<std::string> names = start.unset;
+  for (const std::string& e : start.env) names.push_back(e.substr(0, e.find('=')));
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!NamedIn(*e, names)) env.emplace_back(*e);
+  }
+  env.insert(env.end(), start.env.begin(), start.env.end());
+  std::vector<std::string> args = {KORVAL_PROGRAM_EXE};
+  args.insert(args.end(), start.args.begin(), start.args.end());
+
+  ProgramRun run;
+  Child child;
+  if (stop_sent != nullptr) *stop_sent = false;
+  if (!StartLimited(child, args, env, dir, start.file_size_limit)) return run;
+  const double end = Now() + timeout_s;
+  if (!start.stop_after.empty()) {
+    // The output file grows line by line; polled, never assumed.
+    while (MsLeft(end) > 0 && !child.Ended()) {
+      if (ReadFile(dir / "korvalcom.out").find(start.stop_after) != std::string::npos) {
+        if (stop_sent != nullptr) *stop_sent = child.Signal(SIGTERM);
+        break;
+      }
+      ::poll(nullptr, 0, 20);
+    }
+  }
+  run.status = child.Wait(MsLeft(end));
   run.seconds = child.seconds();
   run.out = ReadFile(dir / "korvalcom.out");
   run.err = ReadFile(dir / "korvalcom.err");

@@ -52,6 +52,10 @@ class Child {
   std::optional<int> Wait(int timeout_ms);
 
   bool running() const { return pid_ > 0; }
+  // Sends sig to the running child; false when there is none.
+  bool Signal(int sig);
+  // Whether the child has ended (it is still reaped by Wait).
+  bool Ended() const;
   double seconds() const { return seconds_; }  // from Start to the end seen by Wait
 
  private:
@@ -93,6 +97,21 @@ struct ProgramRun {
 // korvalcom /B:<job> with KORVAL_WININI naming win_ini, bounded by timeout_s.
 ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
                       int timeout_s);
+
+// How korvalcom is started by RunProgramWith.
+struct ProgramStart {
+  std::vector<std::string> args;   // after the program's name
+  std::vector<std::string> env;    // NAME=value, replacing the same names of ours
+  std::vector<std::string> unset;  // names of ours left out
+  std::string stop_after;          // when not empty: SIGTERM once this shows on stdout
+  long file_size_limit = 0;        // when not 0: RLIMIT_FSIZE of the program, in bytes
+};
+
+// korvalcom as a user or an application may start it, bounded by timeout_s. With
+// stop_after, the output is watched (bounded too) and the stop sent once it shows;
+// stop_sent then says whether it was.
+ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int timeout_s,
+                          bool* stop_sent = nullptr);
 
 // The value after "key: " on the report's first line that starts so; nothing if none.
 std::optional<std::string> ReportValue(const std::string& report, const std::string& key);

@@ -131,9 +131,19 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SendFileFailureTest,
     ::testing::Values(
         FailCase{"empty path", [](ExchangeHarness& h) { h.file_path = ""; }, {}, "Fichier Vide", false},
+        // After "Impossible d'ouvrir le fichier", the path and the cause.
         FailCase{"missing file",
                  [](ExchangeHarness& h) { h.sim.files.Delete(kDataFile); },
-                 {}, "Impossible d'ouvrir le fichier", false},
+                 {}, "C:\\DATA\\ENVOI.TXT : fichier introuvable", false},
+        FailCase{"a folder",
+                 [](ExchangeHarness& h) {
+                   h.sim.files.Delete(kDataFile);
+                   h.sim.files.AddFolder(kDataFile);
+                 },
+                 {}, "C:\\DATA\\ENVOI.TXT : c'est un dossier, pas un fichier", false},
+        FailCase{"access refused",
+                 [](ExchangeHarness& h) { h.sim.files.FailOpen(kDataFile); },
+                 {}, "C:\\DATA\\ENVOI.TXT : acc\xE8s refus\xE9", false},
         FailCase{"empty file", [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, ""); },
                  {}, "Fichier Vide", false},
         FailCase{"remainder holding data",

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "harness/job_harness.h"
+#include <functional>
+
+#include "harness/exchange_harness.h"
 
 namespace korval::job {
 namespace {
@@ -122,16 +124,62 @@ TEST(RunJobTest, ResultWritesKeepEverythingElseOfTheJobFile) {
             "[APRES]\r\nDetail2=keep\r\n");
 }
 
-TEST(RunJobTest, UnwritableJobFileIsLeftUntouchedAndReported) {
-  JobHarness h;
-  h.JobFile(KorvalSection({"TypeAction=L", "Retour=1"}));
-  const std::string before = h.JobText();
-  h.sim.files.FailWrites(testing::kJobPath);
-  h.Run();
-  EXPECT_EQ(h.JobText(), before);
-  const auto warnings = h.sim.diagnostics.Warnings();
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].find("J1.INI"), std::string::npos);
+// The job file's own faults are said as such; one that would not take the outcome
+// stops the job before dialling, or is left whole after it.
+TEST(RunJobTest, JobFileFaults) {
+  using testing::ExchangeHarness;
+  struct Case {
+    const char* name;
+    std::function<void(ExchangeHarness&)> fault;
+    int status;
+    const char* warning;  // a part of the one warning
+    bool dialled;
+    const char* job_after;  // nullptr: as written
+  };
+  const std::string job = KorvalSection({"NumeroAbonne=" + std::string(testing::kSubscriber),
+                                         "TypeAction=L", "Retour=1", "Detail1=OLD1",
+                                         "FichierAssocie=" + std::string(testing::kDataFile)});
+  const std::string job_without_retour = KorvalSection(
+      {"NumeroAbonne=" + std::string(testing::kSubscriber), "TypeAction=L", "Detail1=OLD1",
+       "FichierAssocie=" + std::string(testing::kDataFile)});
+  const std::vector<Case> cases = {
+      {"missing", [](ExchangeHarness& h) { h.sim.files.Delete(testing::kJobPath); },
+       app::kExitNoExchange, "J1.INI\" ne peut pas \xEAtre lu (fichier introuvable)", false,
+       "<missing>"},
+      {"a folder",
+       [](ExchangeHarness& h) {
+         h.sim.files.Delete(testing::kJobPath);
+         h.sim.files.AddFolder(testing::kJobPath);
+       },
+       app::kExitNoExchange, " ne peut pas \xEAtre lu (c'est un dossier, pas un fichier)", false,
+       "<missing>"},
+      {"access refused", [](ExchangeHarness& h) { h.sim.files.FailOpen(testing::kJobPath); },
+       app::kExitNoExchange, " ne peut pas \xEAtre lu (acc\xE8s refus\xE9)", false, nullptr},
+      {"Retour cannot be removed",
+       [](ExchangeHarness& h) { h.sim.files.FailWrites(testing::kJobPath); },
+       app::kExitOutcomeUnwritten, "(cl\xE9 Retour), le r\xE9sultat n'y serait pas", false,
+       nullptr},
+      {"outcome cannot be written",
+       [](ExchangeHarness& h) {
+         h.sim.world.At(4'000, [&h] { h.sim.files.FailWrites(testing::kJobPath); });
+       },
+       app::kExitOutcomeUnwritten, "(Retour=1) : il est laiss\xE9 tel quel", true,
+       job_without_retour.c_str()},
+  };
+  for (const Case& c : cases) {
+    ExchangeHarness h;
+    h.sim.files.Put(testing::kDataFile, testing::RecordsOf(3, 160));
+    h.JobFile(job);
+    h.Connect();
+    c.fault(h);
+    EXPECT_EQ(h.Run(), c.status) << c.name;
+    EXPECT_EQ(h.JobText(), c.job_after ? std::string(c.job_after) : job) << c.name;
+    const auto warnings = h.sim.diagnostics.Warnings();
+    ASSERT_EQ(warnings.size(), 1u) << c.name;
+    EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << c.name << ": " << warnings[0];
+    EXPECT_EQ(warnings[0].find("TypeAction"), std::string::npos) << c.name;
+    EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
+  }
 }
 
 TEST(RunJobTest, MissingJobFileEndsWithoutExchangeAndCreatesNothing) {

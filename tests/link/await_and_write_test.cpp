@@ -65,6 +65,22 @@ TEST(AwaitReplyTest, SilenceEndsAtTheBound) {
   }
 }
 
+TEST(AwaitReplyTest, AReplyInTheLastTurnCounts) {
+  // DelaiReponse=5: the turn that passes 5000 ms is the last one.
+  struct Case {
+    std::uint64_t arrives_ms;
+    const char* reply;
+    int result;
+  };
+  for (const Case& c : {Case{5'000, "COM", 1}, Case{5'001, "COM", 1}, Case{5'001, "NOK", 1},
+                        Case{5'002, "COM", 0}}) {
+    LinkHarness h;
+    h.WinIni("[KORVAL]\r\nDelaiReponse=5\r\n");
+    h.Port().DeliverAt(h.sim.world.Now() + c.arrives_ms, c.reply);
+    EXPECT_EQ(AwaitReply(h.process, "COM", "NOK"), c.result) << c.arrives_ms << " " << c.reply;
+  }
+}
+
 TEST(WriteLinkTest, WritesOnlyWhileTheLinkIsUp) {
   LinkHarness h;
   const std::size_t writes_before = h.Port().Count(SimPortOp::kWrite);

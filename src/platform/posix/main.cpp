@@ -1,9 +1,12 @@
 // korvalcom on Linux: one process, one exchange.
 
+#include <cstdio>
 #include <string>
 
 #include "app/comm_app.h"
+#include "app/command_line.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/text_encoding.h"
 #include "process/process.h"
 
 namespace {
@@ -20,6 +23,18 @@ std::string ApplicationName(const char* argv0) {
   return name.empty() ? "korvalcom" : name;
 }
 
+// A console has no window for the user to close: without a job the program says how
+// it is called and ends, rather than wait for nothing.
+void PrintUsage(const std::string& name) {
+  const std::string text =
+      "Usage : " + name + " /B:<fichier de travail> [/N:<nom affich\xE9>]\n"
+      "  /B:  le fichier de travail (section [KORVAL]) : l'\xE9" "change \xE0 faire, puis son "
+      "r\xE9sultat\n"
+      "  /N:  le nom montr\xE9 dans le titre (termin\xE9 par ~ s'il contient des blancs)\n"
+      "Les marqueurs s'\xE9" "crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n";
+  std::fputs(korval::platform::Cp1252ToUtf8(text).c_str(), stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,8 +43,13 @@ int main(int argc, char** argv) {
     if (i > 1) arguments += ' ';
     arguments += argv[i];
   }
+  const std::string name = ApplicationName(argc > 0 ? argv[0] : nullptr);
+  if (korval::app::ParseCommandLine(arguments).job_file_path.empty()) {
+    PrintUsage(name);
+    return korval::app::kExitNoExchange;
+  }
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
-  korval::Process process(os.platform, ApplicationName(argc > 0 ? argv[0] : nullptr));
+  korval::Process process(os.platform, name);
   return korval::app::RunCommApp(process, arguments);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/posix/modem_termios.h"
+#include "platform/posix/posix_profile_store.h"
 
 namespace korval::platform::posix {
 namespace {
@@ -189,6 +190,14 @@ std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle, 
   // One application at a time: the program initialises once per run.
   if (app_) return lineerr::kOperationFailed;
   devices_ = ReadModemLines(profiles_, diagnostics_);
+  if (devices_.empty()) {
+    // Said before the start-up's own message, which names no cause.
+    const std::string missing = PosixProfileStore::MissingSystemProfile();
+    diagnostics_.Warn(!missing.empty() ? missing
+                                       : "Aucun modem : win.ini (" +
+                                             PosixProfileStore::SystemProfilePath() +
+                                             ") n'a pas de section [MODEM0] avec sa cl\xE9 Port.");
+  }
   app_ = std::make_shared<Delivery>();
   app_->callback = std::move(callback);
   app_handle_ = next_app_++;

@@ -121,4 +121,34 @@ std::optional<std::uint64_t> PosixFileSystem::SizeOf(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+OpenProblem PosixFileSystem::ReadProblem(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(TrimTrailingBlanks(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENOTDIR:
+        return OpenProblem::kMissing;
+      case EACCES:
+      case EPERM:
+        return OpenProblem::kAccessDenied;
+      case EISDIR:
+        return OpenProblem::kFolder;
+      default:
+        return OpenProblem::kUnknown;
+    }
+  }
+  struct stat info;
+  OpenProblem problem = OpenProblem::kUnknown;
+  if (::fstat(fd, &info) == 0) {
+    problem = S_ISDIR(info.st_mode)   ? OpenProblem::kFolder
+              : S_ISREG(info.st_mode) ? OpenProblem::kNone
+                                      : OpenProblem::kNotAFile;
+  }
+  ::close(fd);
+  return problem;
+}
+
 }  // namespace korval::platform

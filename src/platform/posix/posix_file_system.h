@@ -23,6 +23,7 @@ class PosixFileSystem final : public FileSystem {
   // A rename: replaces an existing target, and fails across file systems.
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
+  OpenProblem ReadProblem(const std::string& path) override;
 };
 
 }  // namespace korval::platform

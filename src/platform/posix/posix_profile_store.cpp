@@ -140,6 +140,12 @@ std::string WriteTarget(const std::string& path) {
   return target;
 }
 
+// KORVAL_WININI when it is set and not empty.
+const char* NamedSystemProfile() {
+  const char* named = std::getenv("KORVAL_WININI");
+  return named != nullptr && *named != '\0' ? named : nullptr;
+}
+
 bool IsRegularFile(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -155,8 +161,16 @@ std::string PosixProfileStore::ReadPrivate(const std::string& file, const std::s
 bool PosixProfileStore::WritePrivate(const std::string& file, const std::string& section,
                                      const std::string& key,
                                      const std::optional<std::string>& value) {
+  return WritePrivateEntries(file, section, {ProfileEntry{key, value}});
+}
+
+bool PosixProfileStore::WritePrivateEntries(const std::string& file, const std::string& section,
+                                            const std::vector<ProfileEntry>& entries) {
   const std::string path = TrimTrailingBlanks(file);
-  if (path.empty() || !IsWritableProfileName(section, key)) return false;
+  if (path.empty()) return false;
+  for (const ProfileEntry& entry : entries) {
+    if (!IsWritableProfileName(section, entry.key)) return false;
+  }
   const std::string target = WriteTarget(path);
 
   std::string old_bytes;
@@ -165,10 +179,14 @@ bool PosixProfileStore::WritePrivate(const std::string& file, const std::string&
   if (outcome == ReadOutcome::kFailed) return false;
   const bool exists = outcome == ReadOutcome::kRead;
 
-  const std::string new_bytes = WriteProfileValue(old_bytes, section, key, value);
+  std::string new_bytes = old_bytes;
+  for (const ProfileEntry& entry : entries) {
+    new_bytes = WriteProfileValue(new_bytes, section, entry.key, entry.value);
+  }
   // Nothing to change (a missing key removed, the same value again): touch nothing,
   // and above all create no file.
   if (new_bytes == old_bytes) return true;
+  // One replacement for all the keys: never some of them written and not the rest.
   return ReplaceFile(target, new_bytes, exists ? &old_info : nullptr);
 }
 
@@ -177,21 +195,39 @@ std::string PosixProfileStore::ReadSystem(const std::string& section, const std:
   return ReadProfileValue(ReadOrEmpty(SystemProfilePath()), section, key, capacity);
 }
 
-std::string PosixProfileStore::SystemProfilePath() {
-  const char* named = std::getenv("KORVAL_WININI");
-  if (named != nullptr && *named != '\0') return TrimTrailingBlanks(named);
+std::vector<std::string> PosixProfileStore::SystemProfileCandidates() {
+  if (const char* named = NamedSystemProfile()) return {TrimTrailingBlanks(named)};
 
-  std::string user;
+  std::vector<std::string> candidates;
   const char* config = std::getenv("XDG_CONFIG_HOME");
   const char* home = std::getenv("HOME");
   if (config != nullptr && config[0] == '/') {
-    user = std::string(config) + "/korval/win.ini";
+    candidates.push_back(std::string(config) + "/korval/win.ini");
   } else if (home != nullptr && *home != '\0') {
-    user = std::string(home) + "/.config/korval/win.ini";
+    candidates.push_back(std::string(home) + "/.config/korval/win.ini");
   }
-  if (!user.empty() && IsRegularFile(user)) return user;
-  const std::string system = "/etc/korval/win.ini";
-  return IsRegularFile(system) ? system : std::string();
+  candidates.push_back("/etc/korval/win.ini");
+  return candidates;
+}
+
+std::string PosixProfileStore::SystemProfilePath() {
+  const std::vector<std::string> candidates = SystemProfileCandidates();
+  // A file named by KORVAL_WININI is the one, whether it is there or not.
+  if (NamedSystemProfile() != nullptr) return candidates.front();
+  for (const std::string& candidate : candidates) {
+    if (IsRegularFile(candidate)) return candidate;
+  }
+  return {};
+}
+
+std::string PosixProfileStore::MissingSystemProfile() {
+  const std::vector<std::string> candidates = SystemProfileCandidates();
+  std::string looked;
+  for (const std::string& candidate : candidates) {
+    if (IsRegularFile(candidate)) return {};
+    looked += (looked.empty() ? "" : ", ") + candidate;
+  }
+  return "win.ini introuvable (cherch\xE9 : " + looked + ").";
 }
 
 }  // namespace korval::platform

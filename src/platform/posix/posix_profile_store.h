@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/profile_store.h"
 
@@ -25,6 +26,9 @@ class PosixProfileStore final : public ProfileStore {
   // key that is not there succeeds and creates no file.
   bool WritePrivate(const std::string& file, const std::string& section,
                     const std::string& key, const std::optional<std::string>& value) override;
+  // One rewrite of the file for all the keys.
+  bool WritePrivateEntries(const std::string& file, const std::string& section,
+                           const std::vector<ProfileEntry>& entries) override;
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
 
@@ -34,6 +38,11 @@ class PosixProfileStore final : public ProfileStore {
   // one, $HOME/.config/korval/win.ini) and /etc/korval/win.ini. Empty when there is
   // none.
   static std::string SystemProfilePath();
+  // Where it is looked for, in that order: the file of KORVAL_WININI alone when set.
+  static std::vector<std::string> SystemProfileCandidates();
+  // Why there is no system profile, listing where it was looked for; empty when there
+  // is one.
+  static std::string MissingSystemProfile();
 };
 
 }  // namespace korval::platform

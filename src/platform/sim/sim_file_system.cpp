@@ -106,6 +106,14 @@ std::optional<std::uint64_t> SimFileSystem::SizeOf(const std::string& path) {
   return it->second->bytes.size();
 }
 
+OpenProblem SimFileSystem::ReadProblem(const std::string& path) {
+  auto lock = Lock();
+  const std::string key = Key(path);
+  if (folders_.count(key)) return OpenProblem::kFolder;
+  if (!files_.count(key)) return OpenProblem::kMissing;
+  return fail_open_.count(key) ? OpenProblem::kAccessDenied : OpenProblem::kNone;
+}
+
 void SimFileSystem::Put(const std::string& path, std::string bytes) {
   auto lock = Lock();
   auto node = std::make_shared<Node>();

@@ -20,6 +20,8 @@ class SimFileSystem final : public FileSystem {
   bool Delete(const std::string& path) override;
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
+  // A folder, a file whose opening fails (access refused) or no file at all.
+  OpenProblem ReadProblem(const std::string& path) override;
 
   // Any thread (the capture file is written by the read thread).
   void Put(const std::string& path, std::string bytes);

@@ -6,6 +6,7 @@ namespace korval::platform::sim {
 
 std::string SimProfileStore::ReadPrivate(const std::string& file, const std::string& section,
                                          const std::string& key, std::size_t capacity) {
+  if (files_.ReadProblem(file) == OpenProblem::kAccessDenied) return {};
   const std::optional<std::string> bytes = files_.Get(file);
   return bytes ? ReadProfileValue(*bytes, section, key, capacity) : std::string();
 }
@@ -13,11 +14,22 @@ std::string SimProfileStore::ReadPrivate(const std::string& file, const std::str
 bool SimProfileStore::WritePrivate(const std::string& file, const std::string& section,
                                    const std::string& key,
                                    const std::optional<std::string>& value) {
-  if (files_.WritesFail(file)) return false;
+  return WritePrivateEntries(file, section, {ProfileEntry{key, value}});
+}
+
+bool SimProfileStore::WritePrivateEntries(const std::string& file, const std::string& section,
+                                          const std::vector<ProfileEntry>& entries) {
+  // A file that cannot be read cannot be rewritten either.
+  if (files_.WritesFail(file) || files_.ReadProblem(file) == OpenProblem::kAccessDenied) {
+    return false;
+  }
   const std::optional<std::string> bytes = files_.Get(file);
-  if (!bytes && !value) return true;  // nothing to remove from a missing file
-  std::string updated = WriteProfileValue(bytes.value_or(std::string()), section, key, value);
-  if (bytes && updated == *bytes) return true;
+  std::string updated = bytes.value_or(std::string());
+  for (const ProfileEntry& entry : entries) {
+    updated = WriteProfileValue(updated, section, entry.key, entry.value);
+  }
+  // Nothing to change: a missing file stays missing.
+  if (updated == bytes.value_or(std::string())) return true;
   files_.Put(file, std::move(updated));
   ++writes_;
   return true;

@@ -51,6 +51,27 @@ class PosixFileSystemTest : public testing::Test {
   PosixFileSystem files_;
 };
 
+TEST_F(PosixFileSystemTest, ReadProblemNamesTheCause) {
+  const struct {
+    const char* what;
+    std::string path;
+    OpenProblem problem;
+  } cases[] = {
+      {"a regular file", Path("plain"), OpenProblem::kNone},
+      {"the same, with trailing blanks", Path("plain") + "  ", OpenProblem::kNone},
+      {"a missing file", Path("missing"), OpenProblem::kMissing},
+      {"below a regular file", Path("plain/x"), OpenProblem::kMissing},
+      {"a folder", Path("folder"), OpenProblem::kFolder},
+      {"a FIFO", Path("fifo"), OpenProblem::kNotAFile},
+  };
+  for (const auto& c : cases) EXPECT_EQ(files_.ReadProblem(c.path), c.problem) << c.what;
+  // Root reads whatever the mode says.
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(Path("plain").c_str(), 0), 0);
+    EXPECT_EQ(files_.ReadProblem(Path("plain")), OpenProblem::kAccessDenied);
+  }
+}
+
 TEST_F(PosixFileSystemTest, OnlyRegularFilesOpen) {
   const struct {
     const char* what;

@@ -135,6 +135,33 @@ TEST_F(PosixProfileStoreTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Entries(folder_), std::vector<std::string>{"job.ini"});
 }
 
+TEST_F(PosixProfileStoreTest, SeveralKeysAreWrittenAllOrNone) {
+  // The first key alone fits under the size limit, the three together do not: a
+  // write key by key would leave Retour written and the codes old.
+  const std::string job = Path("job.ini");
+  const std::string before = "[KORVAL]\nDetail1=OLD1\n" + std::string(900, ';') + "\n";
+  Spit(job, before);
+  const std::vector<ProfileEntry> entries = {
+      {"Retour", "1"}, {"Detail1", std::string(100, 'A')}, {"Detail2", std::string(100, 'B')}};
+  struct rlimit old_limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old_limit;
+  small.rlim_cur = 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = store_.WritePrivateEntries(job, "KORVAL", entries);
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(Slurp(job), before);
+  EXPECT_EQ(Entries(folder_), std::vector<std::string>{"job.ini"});
+
+  ASSERT_TRUE(store_.WritePrivateEntries(job, "KORVAL", entries));
+  for (const ProfileEntry& entry : entries) {
+    EXPECT_EQ(store_.ReadPrivate(job, "KORVAL", entry.key, 256), entry.value) << entry.key;
+  }
+}
+
 TEST_F(PosixProfileStoreTest, RemovingFromAMissingFileCreatesNothing) {
   EXPECT_TRUE(store_.WritePrivate(Path("job.ini"), "KORVAL", "Retour", std::nullopt));
   EXPECT_TRUE(fs::is_empty(folder_));
