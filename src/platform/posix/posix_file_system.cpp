@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 
 #include "platform/posix/posix_paths.h"
 
@@ -102,6 +103,17 @@ std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
+  return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path,
+                                                    std::string* created) {
+  const std::string base = TrimTrailingBlanks(path);
+  if (base.empty()) return nullptr;
+  std::string name = base + ".XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (created != nullptr) *created = name;
   return std::make_unique<PosixFile>(fd);
 }
 

@@ -19,6 +19,8 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
   // Mode 0600, also when the file was already there: a statement holds bank data.
   std::unique_ptr<File> CreateAlways(const std::string& path) override;
+  // mkstemp on path followed by ".XXXXXX": mode 0600.
+  std::unique_ptr<File> CreateBeside(const std::string& path, std::string* created) override;
   bool Delete(const std::string& path) override;
   // A rename: replaces an existing target, and fails across file systems.
   bool Move(const std::string& from, const std::string& to) override;
