@@ -444,5 +444,70 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedStatementCase{"Cut", {"--drop-after-bytes", "300"}, "0000", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---------------------------------------------------------------- text encodings
+
+// A job file in UTF-8, with or without the mark: its path reaches the file system as
+// the name the user sees, and the file is written back in UTF-8.
+struct EncodingCase {
+  const char* name;
+  const char* mark;
+  const char* card;  // UTF-8
+  bool accepted;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.name; }
+
+class EncodingE2e : public E2e, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(EncodingE2e, Utf8JobFilesNameTheirFilesAndCardsTruly) {
+  const EncodingCase& c = GetParam();
+  const std::string statement = Statement(4);
+  const std::string target = dir / "relev\xC3\xA9.txt";  // UTF-8, as on disk
+  WriteFile(dir / "bank.txt", statement);
+  WriteFile(target, "PREVIOUS STATEMENT\r");
+  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt"}));
+  ASSERT_FALSE(emu.pty().empty());
+  WriteWinIni(emu.pty());
+  const std::string comment = "; soci\xC3\xA9t\xC3\xA9 g\xC3\xA9n\xC3\xA9rale\r\n";
+  WriteFile(dir / "job.ini", std::string(c.mark) + comment + "[KORVAL]\r\nNumeroAbonne=" + kBank +
+                                 "\r\nTypeAction=R\r\nCarteParametre=" + c.card +
+                                 "\r\nFichierAssocie=" + target + "\r\n");
+
+  const ProgramRun run = Run();
+  const std::string job = ReadFile(dir / "job.ini");
+  EXPECT_EQ(job.substr(0, std::string(c.mark).size() + comment.size()), c.mark + comment);
+  EXPECT_TRUE(Contains(job, "FichierAssocie=" + target + "\r\n")) << job;
+
+  if (c.accepted) {
+    EXPECT_EQ(run.status, std::optional<int>(0)) << run.out << run.err;
+    EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"1"}) << job;
+    EXPECT_EQ(ReadFile(target).substr(0, statement.size()), statement);
+    EXPECT_EQ(ReadFile(dir / "relev\xC3\xA9.BAK"), "PREVIOUS STATEMENT\r");
+    EXPECT_FALSE(FileExists(dir / "relev\xE9.txt"));  // the name in Windows-1252
+    const std::string report = FinishedReport(emu);
+    // One column for each accented letter: the card keeps its 80 columns.
+    const std::string card = ReportValue(report, "card").value_or("");
+    EXPECT_EQ(card.size(), 82u) << card;
+    EXPECT_EQ(card.substr(0, 7), "\"CARTE ") << card;
+    EXPECT_EQ(card.substr(8, 1), "t") << card;
+  } else {
+    EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
+    EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"0"}) << job;
+    EXPECT_TRUE(Contains(run.out, "Carte param\xC3\xA8tre refus\xC3\xA9" "e (colonne 8) : un "
+                                  "caract\xC3\xA8re n'existe pas en Windows-1252 !"))
+        << run.out;
+    EXPECT_FALSE(Contains(run.out, kCardValid)) << run.out;
+    EXPECT_EQ(ReadFile(target), "PREVIOUS STATEMENT\r");
+    EXPECT_EQ(ReportValue(emu.Report(), "dialled").value_or("none"), "none");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EncodingE2e,
+    ::testing::Values(EncodingCase{"WithMark", "\xEF\xBB\xBF", "CARTE \xC3\xA9t\xC3\xA9", true},
+                      EncodingCase{"WithoutMark", "", "CARTE \xC3\xA9t\xC3\xA9", true},
+                      EncodingCase{"CardCharacterNotInCp1252", "", "CARTE \xC3\xA9\xC5\x82", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace korval::e2e

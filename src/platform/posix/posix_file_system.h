@@ -10,8 +10,9 @@
 
 namespace korval::platform {
 
-// Trailing blanks in paths are ignored. Only regular files are opened: a device or a
-// FIFO named by a job file is refused rather than read, written or made private.
+// Paths are held in Windows-1252 and reach the file system in UTF-8; trailing blanks
+// in them are ignored. Only regular files are opened: a device or a FIFO named by a
+// job file is refused rather than read, written or made private.
 class PosixFileSystem final : public FileSystem {
  public:
   // Holds a shared advisory lock while open, the nearest POSIX has to "others may
