@@ -2,6 +2,8 @@
 // pseudo-terminal, and both sides' files are checked afterwards.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
@@ -508,6 +510,110 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodingCase{"WithoutMark", "", "CARTE \xC3\xA9t\xC3\xA9", true},
                       EncodingCase{"CardCharacterNotInCp1252", "", "CARTE \xC3\xA9\xC5\x82", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- several modems
+
+// A job file of its own for each of several jobs.
+std::string JobText(const std::string& type_action, const std::string& file) {
+  return "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) + "\r\nRetour=1\r\nTypeAction=" +
+         type_action + "\r\nCarteParametre=" + kCard + "\r\nFichierAssocie=" + file +
+         "\r\nDetail1=OLD1\r\nDetail2=OLD2\r\n";
+}
+
+std::string ModemSections(const std::vector<std::string>& ptys) {
+  std::string text = "[KORVAL]\r\nNUMTRANSPAC=" + std::string(kAccess) + "\r\n";
+  for (std::size_t i = 0; i < ptys.size(); ++i) {
+    text += "[MODEM" + std::to_string(i) + "]\r\nPort=" + ptys[i] + "\r\n";
+  }
+  return text;
+}
+
+// Two jobs started together, two modems: each job takes a modem of its own.
+TEST_F(E2e, TwoJobsAtOnceTakeTwoModems) {
+  TempDir a, b;  // one folder for each emulator and each job
+  const std::string data_a = Records(2, 160), data_b = Records(3, 160);
+  WriteFile(a / "data.txt", data_a);
+  WriteFile(b / "data.txt", data_b);
+  Emulator emu_a(a, BankOptions({})), emu_b(b, BankOptions({}));
+  ASSERT_FALSE(emu_a.pty().empty());
+  ASSERT_FALSE(emu_b.pty().empty());
+  WriteFile(dir / "win.ini", ModemSections({emu_a.pty(), emu_b.pty()}));
+  WriteFile(a / "job.ini", JobText("L", a / "data.txt"));
+  WriteFile(b / "job.ini", JobText("V", b / "data.txt"));
+
+  Child job_a, job_b;
+  ASSERT_TRUE(StartProgram(job_a, a, dir / "win.ini", a / "job.ini"));
+  ASSERT_TRUE(StartProgram(job_b, b, dir / "win.ini", b / "job.ini"));
+  const ProgramRun run_a = FinishProgram(job_a, a, kProgramTimeoutS);
+  const ProgramRun run_b = FinishProgram(job_b, b, kProgramTimeoutS);
+
+  EXPECT_EQ(run_a.status, std::optional<int>(0)) << run_a.out << run_a.err;
+  EXPECT_EQ(run_b.status, std::optional<int>(0)) << run_b.out << run_b.err;
+  EXPECT_EQ(KorvalValues(ReadFile(a / "job.ini"), "Retour"), std::vector<std::string>{"1"});
+  EXPECT_EQ(KorvalValues(ReadFile(b / "job.ini"), "Retour"), std::vector<std::string>{"1"});
+  FinishedReport(emu_a);
+  FinishedReport(emu_b);
+  std::vector<std::string> received = {emu_a.Received(), emu_b.Received()};
+  std::vector<std::string> sent = {data_a, data_b};
+  std::sort(received.begin(), received.end());
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(received, sent);
+}
+
+// One modem, two jobs: the job that finds it taken ends with status 3 before it
+// reads or writes anything of its own.
+class ModemTakenE2e : public E2e, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModemTakenE2e, TheJobThatFindsNoModemTouchesNothing) {
+  const int apart_ms = GetParam();
+  TempDir a, b;
+  WriteFile(dir / "bank.txt", Statement(8));
+  // The first call lasts a few seconds: the second job meets it in progress.
+  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--statement-delay-ms", "3000"}));
+  ASSERT_FALSE(emu.pty().empty());
+  WriteFile(dir / "win.ini", ModemSections({emu.pty()}));
+  const TempDir* folders[] = {&a, &b};
+  for (const TempDir* folder : folders) {
+    WriteFile(*folder / "job.ini", JobText("R", *folder / "releve.txt"));
+    WriteFile(*folder / "releve.txt", "PREVIOUS\r");
+    WriteFile(*folder / "releve.BAK", "OLDER\r");
+  }
+
+  Child job_a, job_b;
+  ASSERT_TRUE(StartProgram(job_a, a, dir / "win.ini", a / "job.ini"));
+  if (apart_ms > 0) ::poll(nullptr, 0, apart_ms);
+  ASSERT_TRUE(StartProgram(job_b, b, dir / "win.ini", b / "job.ini"));
+  const ProgramRun runs[] = {FinishProgram(job_a, a, kProgramTimeoutS),
+                             FinishProgram(job_b, b, kProgramTimeoutS)};
+
+  ASSERT_TRUE(runs[0].status && runs[1].status);
+  EXPECT_EQ(*runs[0].status + *runs[1].status, 3) << runs[0].err << runs[1].err;
+  for (int i = 0; i < 2; ++i) {
+    const TempDir& folder = *folders[i];
+    if (runs[i].status != std::optional<int>(3)) {
+      EXPECT_EQ(runs[i].status, std::optional<int>(0)) << runs[i].out << runs[i].err;
+      EXPECT_EQ(ReadFile(folder / "releve.BAK"), "PREVIOUS\r");
+      continue;
+    }
+    EXPECT_TRUE(Contains(runs[i].err, "Aucun modem libre")) << runs[i].err;
+    EXPECT_TRUE(Contains(runs[i].err, "Initialisation de TAPI impossible !")) << runs[i].err;
+    EXPECT_EQ(ReadFile(folder / "job.ini"), JobText("R", folder / "releve.txt"));
+    EXPECT_EQ(ReadFile(folder / "releve.txt"), "PREVIOUS\r");
+    EXPECT_EQ(ReadFile(folder / "releve.BAK"), "OLDER\r");
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+      ++files;
+    }
+    EXPECT_EQ(files, 5u);  // the job, the statement, its .BAK, the program's output
+  }
+  FinishedReport(emu);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, ModemTakenE2e, ::testing::Values(0, 1000),
+                         [](const auto& info) {
+                           return info.param == 0 ? std::string("AtTheSameInstant")
+                                                  : std::string("ASecondApart");
+                         });
 
 }  // namespace
 }  // namespace korval::e2e
