@@ -55,11 +55,6 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
-// Progress lines name files as they are held, on one line.
-void LogFileStep(Process& process, const std::string& text) {
-  process.log.LogProgress(text + "\n");
-}
-
 void CloseCapture(Process& process) {
   ReceiveBusySection section(process);
   process.receive.capture_file.reset();
@@ -109,19 +104,19 @@ bool CommitCaptureFile(Process& process) {
   const std::optional<std::uint64_t> previous = files.SizeOf(target);
   if (previous && *previous > 0) {
     if (files.SizeOf(backup) && !files.Delete(backup)) {
-      LogFileStep(process, kept + "impossible de supprimer " + backup);
+      process.log.LogProgress(kept + "impossible de supprimer " + backup + "\n");
       return false;
     }
     if (!files.Move(target, backup)) {
-      LogFileStep(process, kept + "impossible de renommer " + target + " en " + backup);
+      process.log.LogProgress(kept + "impossible de renommer " + target + " en " + backup + "\n");
       return false;
     }
   } else if (previous && !files.Delete(target)) {
-    LogFileStep(process, kept + "impossible de remplacer " + target);
+    process.log.LogProgress(kept + "impossible de remplacer " + target + "\n");
     return false;
   }
   if (!files.Move(temporary, target)) {
-    LogFileStep(process, kept + "impossible de le renommer en " + target);
+    process.log.LogProgress(kept + "impossible de le renommer en " + target + "\n");
     return false;
   }
   receive.capture_path.clear();
@@ -138,7 +133,7 @@ void AbandonCaptureFile(Process& process) {
     receive.capture_path.clear();
     return;
   }
-  LogFileStep(process, "Relev\xE9 partiel conserv\xE9 dans " + receive.capture_path);
+  process.log.LogProgress("Relev\xE9 partiel conserv\xE9 dans " + receive.capture_path + "\n");
   receive.capture_path.clear();
 }
 
