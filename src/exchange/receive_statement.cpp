@@ -102,15 +102,10 @@ void EndCapture(Process& process) {
   process.receive.ebcdic = false;
 }
 
-}  // namespace
-
-int ReceiveStatement(Process& process, const std::string& file_path,
-                     platform::WindowHandle window, platform::InstanceHandle instance,
-                     std::string& dial_number, const std::string& subscriber,
-                     const std::string& card) {
-  ReentryGuard guard(process.exchange.receive_statement_running);
-  if (!guard.entered()) return 0;
-  link::OpenCaptureFile(process, file_path, true);
+// The exchange itself; the capture file is settled by the caller.
+int ReceiveInto(Process& process, const std::string& file_path, platform::WindowHandle window,
+                platform::InstanceHandle instance, std::string& dial_number,
+                const std::string& subscriber, const std::string& card) {
   if (!CaptureFileReady(process, file_path)) return 0;
   const bool capture = process.receive.capture_enabled;
   process.receive.capture_enabled = false;
@@ -157,6 +152,25 @@ int ReceiveStatement(Process& process, const std::string& file_path,
   line::ClosePort(process);
   process.receive.ebcdic = false;
   return 1;
+}
+
+}  // namespace
+
+// The statement goes to a temporary file and takes the place of the previous one only
+// once it is complete: a failed request leaves the statement's file and its .BAK as
+// they were.
+int ReceiveStatement(Process& process, const std::string& file_path,
+                     platform::WindowHandle window, platform::InstanceHandle instance,
+                     std::string& dial_number, const std::string& subscriber,
+                     const std::string& card) {
+  ReentryGuard guard(process.exchange.receive_statement_running);
+  if (!guard.entered()) return 0;
+  link::OpenCaptureFile(process, file_path, true);
+  if (ReceiveInto(process, file_path, window, instance, dial_number, subscriber, card) == 0) {
+    link::AbandonCaptureFile(process);
+    return 0;
+  }
+  return link::CommitCaptureFile(process) ? 1 : 0;
 }
 
 }  // namespace korval::exchange

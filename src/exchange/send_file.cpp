@@ -12,6 +12,7 @@
 #include "link/await_reply.h"
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
+#include "link/time_limits.h"
 #include "link/write_link.h"
 #include "process/process.h"
 
@@ -153,8 +154,15 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
   }
   EndRecord(process);
 
-  if (link::AwaitReply(process, "OKF", "") == 0) {
+  const std::uint32_t acknowledgement_limit_ms = link::ReadLimitMs(
+      process, link::kAcknowledgementWaitKey, link::kAcknowledgementWaitDefaultS);
+  if (link::AwaitReplyWithin(process, "OKF", "", acknowledgement_limit_ms) !=
+      link::ReplyWait::kReplied) {
     process.os.diagnostics.DebugOutput("Sortie anormale !\n");
+    // The bank probably holds the file: sending it again could make a duplicate.
+    log.LogProgress(
+        "Fichier envoy\xE9 mais non acquitt\xE9 par la banque : v\xE9rifiez aupr\xE8s d'elle "
+        "avant de le renvoyer !\n");
     return 0;
   }
   process.os.diagnostics.DebugOutput("Envoi du fichier termin\xE9 normalement !\n");

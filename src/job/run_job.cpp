@@ -6,6 +6,7 @@
 #include "exchange/exchange.h"
 #include "exchange/open_problem_text.h"
 #include "job/job_keys.h"
+#include "platform/text_encoding.h"
 #include "process/process.h"
 
 namespace korval::job {
@@ -51,6 +52,19 @@ std::optional<std::string> RefusalOf(const JobInput& input) {
   }
   if (input.file_path.size() > kFilePathMax) {
     return "Chemin du fichier trop long (plus de 79 caract\xE8res) !\n";
+  }
+  // Sent as a blank or a '?', such a character would shift the card's columns, or
+  // name another file or site.
+  const char* kNoSuchCharacter = " : un caract\xE8re n'existe pas en Windows-1252 !\n";
+  if (const std::size_t at = input.card.find(platform::kNotInCp1252); at != std::string::npos) {
+    return "Carte param\xE8tre refus\xE9" "e (colonne " + std::to_string(at + 1) + ")" +
+           kNoSuchCharacter;
+  }
+  if (input.subscriber.find(platform::kNotInCp1252) != std::string::npos) {
+    return std::string("Num\xE9ro d'abonn\xE9 refus\xE9") + kNoSuchCharacter;
+  }
+  if (input.file_path.find(platform::kNotInCp1252) != std::string::npos) {
+    return std::string("Chemin du fichier refus\xE9") + kNoSuchCharacter;
   }
   return std::nullopt;
 }

@@ -20,18 +20,24 @@ bool BufferHolds(Process& process, const std::string& expected, const std::strin
 
 int AwaitReply(Process& process, const std::string& expected, const std::string& alternative) {
   const std::uint32_t limit_ms = ReadLimitMs(process, kReplyWaitKey, kReplyWaitDefaultS);
+  return AwaitReplyWithin(process, expected, alternative, limit_ms) == ReplyWait::kReplied ? 1
+                                                                                           : 0;
+}
+
+ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
+                           const std::string& alternative, std::uint32_t limit_ms) {
   const std::uint32_t start = process.os.clock.TickCount();
   for (;;) {
     process.os.windows.PumpMessage();
     // The state comes first: a call that is down yields 0 whatever the buffer holds.
     // The deadline comes last: a reply that came in the last turn still counts.
     const bool ended = line::CallEnded(process);
-    if (!ended && BufferHolds(process, expected, alternative)) return 1;
+    if (!ended && BufferHolds(process, expected, alternative)) return ReplyWait::kReplied;
     if (ended || process.os.clock.TickCount() - start > limit_ms) {
       process.call.call_state = platform::kCallStateDisconnected;
       line::HangUp(process);
       line::ClosePort(process);
-      return 0;
+      return ended ? ReplyWait::kCallEnded : ReplyWait::kTimedOut;
     }
   }
 }

@@ -22,6 +22,10 @@ struct ReceiveState {
   // The capture file; under busy (the read thread writes it, the main thread opens
   // and closes it).
   std::unique_ptr<platform::File> capture_file;
+  // The statement's file, and the temporary file beside it that receives the
+  // statement until it is complete; main thread only. Empty when there is none.
+  std::string capture_target;
+  std::string capture_path;
   // Set by the main thread between exchange steps, read by the read thread.
   std::atomic<bool> ebcdic{false};
   std::atomic<bool> capture_enabled{false};

@@ -17,10 +17,19 @@ std::string ConvertChunk(std::string_view bytes, bool ebcdic);
 // Writes to the capture file while capture is on; the bytes written. The caller
 // holds ReceiveBusy.
 std::size_t WriteCapture(Process& process, std::string_view text);
-// Prepares the statement file: the previous copy becomes the .BAK file, the target is
-// created anew.
+// Prepares the capture: a new temporary file beside the statement's file receives it;
+// the statement's file and its .BAK copy are not touched yet.
 void OpenCaptureFile(Process& process, const std::string& file_name, bool capture);
-// The .BAK name: the name without its last four characters, then ".BAK".
+// Once the statement is complete: the .BAK copy removed, the previous statement
+// becomes the .BAK copy (an empty one is not worth keeping), the temporary file
+// becomes the statement. False, with a progress line saying where the statement is,
+// when a step fails. True when there was no capture file.
+bool CommitCaptureFile(Process& process);
+// After a failed reception: the temporary file is removed when it is empty, else kept
+// and named in a progress line. The statement's file and its .BAK are untouched.
+void AbandonCaptureFile(Process& process);
+// The .BAK name beside the file: "RELEVE.TXT" gives "RELEVE.BAK", a name without
+// such an extension gets ".BAK" added ("RELEVE" gives "RELEVE.BAK").
 std::string BackupName(const std::string& file_name);
 
 }  // namespace korval::link

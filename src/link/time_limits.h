@@ -10,6 +10,10 @@ namespace korval::link {
 // How long an expected answer is awaited while the call stays up.
 inline constexpr std::uint32_t kReplyWaitDefaultS = 120;
 inline constexpr const char* kReplyWaitKey = "DelaiReponse";
+// How long the bank may take to acknowledge a whole file: checking a large one takes
+// longer than an answer.
+inline constexpr std::uint32_t kAcknowledgementWaitDefaultS = 900;
+inline constexpr const char* kAcknowledgementWaitKey = "DelaiAcquittement";
 // How long a statement may stay silent before it counts as cut off.
 inline constexpr std::uint32_t kReceptionQuietDefaultS = 300;
 inline constexpr const char* kReceptionQuietKey = "DelaiReception";

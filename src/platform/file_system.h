@@ -33,7 +33,13 @@ class FileSystem {
   // Creates the file anew, empty, for writing; readable by its owner only where the
   // platform has owners. Null on failure.
   virtual std::unique_ptr<File> CreateAlways(const std::string& path) = 0;
+  // Creates a new, empty file of a name no other file has, in the folder of path, for
+  // writing, readable by its owner only where the platform has owners; *created gets
+  // its name (path followed by a few characters). Null on failure.
+  virtual std::unique_ptr<File> CreateBeside(const std::string& path, std::string* created) = 0;
   virtual bool Delete(const std::string& path) = 0;
+  // An existing `to` is replaced on some platforms and refused on others: callers
+  // that rely on either remove it first.
   virtual bool Move(const std::string& from, const std::string& to) = 0;
   // The size of a regular file, or nothing when there is none at that path.
   virtual std::optional<std::uint64_t> SizeOf(const std::string& path) = 0;

@@ -27,6 +27,15 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 bool HasBom(std::string_view bytes) { return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom; }
 
+// A file holds UTF-8 when it says so with the byte-order mark, or when its non-ASCII
+// text is all well-formed UTF-8 (Windows-1252 text with accents seldom is).
+bool HoldsUtf8(std::string_view bytes) {
+  if (HasBom(bytes)) return true;
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return !ascii && IsUtf8(bytes);
+}
+
 // Where the first line's text begins: after the byte-order mark.
 std::size_t ContentStart(std::string_view bytes) { return HasBom(bytes) ? kUtf8Bom.size() : 0; }
 
@@ -135,7 +144,7 @@ std::string_view LineBreakOf(std::string_view bytes) {
   return at + 1 < bytes.size() && bytes[at + 1] == '\n' ? "\r\n" : "\r";
 }
 
-// Names as they appear in the file: UTF-8 in a file with the byte-order mark.
+// Names as they appear in the file: UTF-8 in a file that holds UTF-8.
 std::string InFileEncoding(std::string_view text, bool utf8) {
   return utf8 ? Cp1252ToUtf8(text) : std::string(text);
 }
@@ -156,7 +165,7 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
   section = Trim(section);
   key = Trim(key);
   if (capacity == 0 || section.empty() || key.empty()) return {};
-  const bool utf8 = HasBom(file_bytes);
+  const bool utf8 = HoldsUtf8(file_bytes);
   const Location location =
       Locate(file_bytes, InFileEncoding(section, utf8), InFileEncoding(key, utf8));
   if (!location.key_found) return {};
@@ -167,7 +176,7 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
       raw.back() == raw.front()) {
     raw = raw.substr(1, raw.size() - 2);
   }
-  std::string value = utf8 ? Utf8ToCp1252(raw) : std::string(raw);
+  std::string value = utf8 ? Utf8ToCp1252(raw, kNotInCp1252) : std::string(raw);
   if (value.size() > capacity - 1) value.resize(capacity - 1);
   return value;
 }
@@ -175,7 +184,7 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
 std::string WriteProfileValue(std::string_view file_bytes, std::string_view section,
                               std::string_view key, const std::optional<std::string>& value) {
   if (!IsWritableProfileName(section, key)) return std::string(file_bytes);
-  const bool utf8 = HasBom(file_bytes);
+  const bool utf8 = HoldsUtf8(file_bytes);
   const std::string section_name = InFileEncoding(Trim(section), utf8);
   const std::string key_name = InFileEncoding(Trim(key), utf8);
   std::optional<std::string> text;

@@ -12,8 +12,10 @@
 // - Of duplicate sections, and of duplicate keys within a section, the first one is
 //   the one read and written.
 // - A line ends at LF, CRLF or a lone CR. A missing final line break is allowed.
-// - A file that starts with the UTF-8 byte-order mark holds UTF-8: names and values
-//   are given and returned in Windows-1252 and converted on the way.
+// - A file that starts with the UTF-8 byte-order mark, or has no mark but non-ASCII
+//   text that is all well-formed UTF-8, holds UTF-8: names and values are given and
+//   returned in Windows-1252 and converted on the way; a character Windows-1252
+//   cannot hold is read as kNotInCp1252. Any other file is Windows-1252.
 
 #include <cstddef>
 #include <optional>

@@ -29,12 +29,12 @@ void AppendUtf8(char32_t c, std::string& out) {
   }
 }
 
-char ToCp1252(char32_t c) {
+char ToCp1252(char32_t c, char missing) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
   for (std::size_t i = 0; i < kHighControls.size(); ++i) {
     if (kHighControls[i] == c) return static_cast<char>(0x80 + i);
   }
-  return '?';
+  return missing;
 }
 
 // Decodes one well-formed sequence at text[pos]; 0 when it is not one (overlong
@@ -85,7 +85,7 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
-std::string Utf8ToCp1252(std::string_view text) {
+std::string Utf8ToCp1252(std::string_view text, char missing) {
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -99,11 +99,26 @@ std::string Utf8ToCp1252(std::string_view text) {
     if (length == 0) {
       out.push_back(text[pos++]);
     } else {
-      out.push_back(ToCp1252(c));
+      out.push_back(ToCp1252(c, missing));
       pos += length;
     }
   }
   return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (static_cast<std::uint8_t>(text[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    char32_t c;
+    const std::size_t length = DecodeUtf8(text, pos, &c);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
 }
 
 }  // namespace korval::platform

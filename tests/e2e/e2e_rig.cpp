@@ -201,19 +201,19 @@ std::string Emulator::Report() const { return ReadFile(dir_ / "report.txt"); }
 std::string Emulator::Received() const { return ReadFile(dir_ / "received.bin"); }
 std::string Emulator::Stderr() const { return ReadFile(dir_ / "netemu.err"); }
 
-ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
-                      int timeout_s) {
+bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
+                  const std::string& job) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "KORVAL_WININI=", 14) != 0) env.emplace_back(*e);
   }
   env.push_back("KORVAL_WININI=" + win_ini);
+  return child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false,
+                     dir / "korvalcom.out", dir / "korvalcom.err");
+}
+
+ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s) {
   ProgramRun run;
-  Child child;
-  if (!child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false,
-                   dir / "korvalcom.out", dir / "korvalcom.err")) {
-    return run;
-  }
   run.status = child.Wait(timeout_s * 1000);
   run.seconds = child.seconds();
   run.out = ReadFile(dir / "korvalcom.out");
@@ -287,6 +287,13 @@ ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int tim
   run.out = ReadFile(dir / "korvalcom.out");
   run.err = ReadFile(dir / "korvalcom.err");
   return run;
+}
+
+ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
+                      int timeout_s) {
+  Child child;
+  if (!StartProgram(child, dir, win_ini, job)) return ProgramRun{};
+  return FinishProgram(child, dir, timeout_s);
 }
 
 std::optional<std::string> ReportValue(const std::string& report, const std::string& key) {

@@ -97,6 +97,11 @@ struct ProgramRun {
 // korvalcom /B:<job> with KORVAL_WININI naming win_ini, bounded by timeout_s.
 ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
                       int timeout_s);
+// The same in two halves, for runs that overlap: each writes its output in its own
+// folder.
+bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
+                  const std::string& job);
+ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s);
 
 // How korvalcom is started by RunProgramWith.
 struct ProgramStart {

@@ -2,7 +2,10 @@
 // pseudo-terminal, and both sides' files are checked afterwards.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -387,13 +390,29 @@ INSTANTIATE_TEST_SUITE_P(Pacing, StatementE2e,
                                            StatementCase{"WithTheAnswer", "500", "0"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(E2e, LineDroppedDuringTheStatementKeepsWhatCame) {
+// A failed request leaves the statement and its .BAK as they were; what came is kept
+// beside them, under the name the log gives.
+struct FailedStatementCase {
+  const char* name;
+  std::vector<std::string> options;
+  const char* detail;
+  bool partial;
+};
+
+void PrintTo(const FailedStatementCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedStatementE2e : public E2e,
+                           public ::testing::WithParamInterface<FailedStatementCase> {};
+
+TEST_P(FailedStatementE2e, StatementAndBackupStayAsTheyWere) {
+  const FailedStatementCase& c = GetParam();
   const std::string statement = Statement(20);
   constexpr std::size_t kCut = 300;
   WriteFile(dir / "bank.txt", statement);
   WriteFile(dir / "releve.txt", "PREVIOUS STATEMENT\r");
-  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--chunk-size", "64",
-                                 "--drop-after-bytes", std::to_string(kCut)}));
+  WriteFile(dir / "releve.BAK", "OLDER STATEMENT\r");
+  Emulator emu(dir, BankOptions(Concat({"--statement", dir / "bank.txt", "--chunk-size", "64"},
+                                       c.options)));
   ASSERT_FALSE(emu.pty().empty());
   WriteWinIni(emu.pty());
   WriteJob("R", dir / "releve.txt");
@@ -401,19 +420,199 @@ TEST_F(E2e, LineDroppedDuringTheStatementKeepsWhatCame) {
   const ProgramRun run = Run();
 
   EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
-  ExpectJob("0", "0000", "0000");
-  EXPECT_TRUE(Contains(run.out, kStatementCut)) << run.out;
-  const std::string stored = ReadFile(dir / "releve.txt");
-  EXPECT_EQ(stored.substr(0, kCut), statement.substr(0, kCut));
-  // The modem's "NO CARRIER" after the drop is no statement data.
-  EXPECT_EQ(stored.substr(std::min(kCut, stored.size())), "");
-  EXPECT_EQ(ReadFile(dir / "releve.BAK"), "PREVIOUS STATEMENT\r");
+  ExpectJob("0", c.detail, c.detail);
+  EXPECT_EQ(ReadFile(dir / "releve.txt"), "PREVIOUS STATEMENT\r");
+  EXPECT_EQ(ReadFile(dir / "releve.BAK"), "OLDER STATEMENT\r");
+  std::vector<std::string> beside;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("releve.txt.", 0) == 0) beside.push_back(entry.path().string());
+  }
+  ASSERT_EQ(beside.size(), c.partial ? 1u : 0u);
+  if (c.partial) {
+    EXPECT_TRUE(Contains(run.out, kStatementCut)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Relev\xC3\xA9 partiel conserv\xC3\xA9 dans " + beside[0]))
+        << run.out;
+    // The modem's "NO CARRIER" after the drop is no statement data.
+    EXPECT_EQ(ReadFile(beside[0]), statement.substr(0, kCut));
+  }
   const std::string report = FinishedReport(emu);
-  EXPECT_EQ(ReportValue(report, "statement bytes sent"), std::to_string(kCut));
   EXPECT_EQ(ReportValue(report, "acknowledgement received"), "no");
-  EXPECT_EQ(ReportValue(report, "call ended"), "yes");
-  EXPECT_EQ(ReportValue(report, "hung up by"), "far end");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedStatementE2e,
+    ::testing::Values(FailedStatementCase{"Busy", {"--busy"}, "9999", false},
+                      FailedStatementCase{"Cut", {"--drop-after-bytes", "300"}, "0000", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- text encodings
+
+// A job file in UTF-8, with or without the mark: its path reaches the file system as
+// the name the user sees, and the file is written back in UTF-8.
+struct EncodingCase {
+  const char* name;
+  const char* mark;
+  const char* card;  // UTF-8
+  bool accepted;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.name; }
+
+class EncodingE2e : public E2e, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(EncodingE2e, Utf8JobFilesNameTheirFilesAndCardsTruly) {
+  const EncodingCase& c = GetParam();
+  const std::string statement = Statement(4);
+  const std::string target = dir / "relev\xC3\xA9.txt";  // UTF-8, as on disk
+  WriteFile(dir / "bank.txt", statement);
+  WriteFile(target, "PREVIOUS STATEMENT\r");
+  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt"}));
+  ASSERT_FALSE(emu.pty().empty());
+  WriteWinIni(emu.pty());
+  const std::string comment = "; soci\xC3\xA9t\xC3\xA9 g\xC3\xA9n\xC3\xA9rale\r\n";
+  WriteFile(dir / "job.ini", std::string(c.mark) + comment + "[KORVAL]\r\nNumeroAbonne=" + kBank +
+                                 "\r\nTypeAction=R\r\nCarteParametre=" + c.card +
+                                 "\r\nFichierAssocie=" + target + "\r\n");
+
+  const ProgramRun run = Run();
+  const std::string job = ReadFile(dir / "job.ini");
+  EXPECT_EQ(job.substr(0, std::string(c.mark).size() + comment.size()), c.mark + comment);
+  EXPECT_TRUE(Contains(job, "FichierAssocie=" + target + "\r\n")) << job;
+
+  if (c.accepted) {
+    EXPECT_EQ(run.status, std::optional<int>(0)) << run.out << run.err;
+    EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"1"}) << job;
+    EXPECT_EQ(ReadFile(target).substr(0, statement.size()), statement);
+    EXPECT_EQ(ReadFile(dir / "relev\xC3\xA9.BAK"), "PREVIOUS STATEMENT\r");
+    EXPECT_FALSE(FileExists(dir / "relev\xE9.txt"));  // the name in Windows-1252
+    const std::string report = FinishedReport(emu);
+    // One column for each accented letter: the card keeps its 80 columns.
+    const std::string card = ReportValue(report, "card").value_or("");
+    EXPECT_EQ(card.size(), 82u) << card;
+    EXPECT_EQ(card.substr(0, 7), "\"CARTE ") << card;
+    EXPECT_EQ(card.substr(8, 1), "t") << card;
+  } else {
+    EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
+    EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"0"}) << job;
+    EXPECT_TRUE(Contains(run.out, "Carte param\xC3\xA8tre refus\xC3\xA9" "e (colonne 8) : un "
+                                  "caract\xC3\xA8re n'existe pas en Windows-1252 !"))
+        << run.out;
+    EXPECT_FALSE(Contains(run.out, kCardValid)) << run.out;
+    EXPECT_EQ(ReadFile(target), "PREVIOUS STATEMENT\r");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EncodingE2e,
+    ::testing::Values(EncodingCase{"WithMark", "\xEF\xBB\xBF", "CARTE \xC3\xA9t\xC3\xA9", true},
+                      EncodingCase{"WithoutMark", "", "CARTE \xC3\xA9t\xC3\xA9", true},
+                      EncodingCase{"CardCharacterNotInCp1252", "", "CARTE \xC3\xA9\xC5\x82", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- several modems
+
+// A job file of its own for each of several jobs.
+std::string JobText(const std::string& type_action, const std::string& file) {
+  return "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) + "\r\nRetour=1\r\nTypeAction=" +
+         type_action + "\r\nCarteParametre=" + kCard + "\r\nFichierAssocie=" + file +
+         "\r\nDetail1=OLD1\r\nDetail2=OLD2\r\n";
+}
+
+std::string ModemSections(const std::vector<std::string>& ptys) {
+  std::string text = "[KORVAL]\r\nNUMTRANSPAC=" + std::string(kAccess) + "\r\n";
+  for (std::size_t i = 0; i < ptys.size(); ++i) {
+    text += "[MODEM" + std::to_string(i) + "]\r\nPort=" + ptys[i] + "\r\n";
+  }
+  return text;
+}
+
+// Two jobs started together, two modems: each job takes a modem of its own.
+TEST_F(E2e, TwoJobsAtOnceTakeTwoModems) {
+  TempDir a, b;  // one folder for each emulator and each job
+  const std::string data_a = Records(2, 160), data_b = Records(3, 160);
+  WriteFile(a / "data.txt", data_a);
+  WriteFile(b / "data.txt", data_b);
+  Emulator emu_a(a, BankOptions({})), emu_b(b, BankOptions({}));
+  ASSERT_FALSE(emu_a.pty().empty());
+  ASSERT_FALSE(emu_b.pty().empty());
+  WriteFile(dir / "win.ini", ModemSections({emu_a.pty(), emu_b.pty()}));
+  WriteFile(a / "job.ini", JobText("L", a / "data.txt"));
+  WriteFile(b / "job.ini", JobText("V", b / "data.txt"));
+
+  Child job_a, job_b;
+  ASSERT_TRUE(StartProgram(job_a, a, dir / "win.ini", a / "job.ini"));
+  ASSERT_TRUE(StartProgram(job_b, b, dir / "win.ini", b / "job.ini"));
+  const ProgramRun run_a = FinishProgram(job_a, a, kProgramTimeoutS);
+  const ProgramRun run_b = FinishProgram(job_b, b, kProgramTimeoutS);
+
+  EXPECT_EQ(run_a.status, std::optional<int>(0)) << run_a.out << run_a.err;
+  EXPECT_EQ(run_b.status, std::optional<int>(0)) << run_b.out << run_b.err;
+  EXPECT_EQ(KorvalValues(ReadFile(a / "job.ini"), "Retour"), std::vector<std::string>{"1"});
+  EXPECT_EQ(KorvalValues(ReadFile(b / "job.ini"), "Retour"), std::vector<std::string>{"1"});
+  FinishedReport(emu_a);
+  FinishedReport(emu_b);
+  std::vector<std::string> received = {emu_a.Received(), emu_b.Received()};
+  std::vector<std::string> sent = {data_a, data_b};
+  std::sort(received.begin(), received.end());
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(received, sent);
+}
+
+// One modem, two jobs: the job that finds it taken ends with status 3 before it
+// reads or writes anything of its own.
+class ModemTakenE2e : public E2e, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModemTakenE2e, TheJobThatFindsNoModemTouchesNothing) {
+  const int apart_ms = GetParam();
+  TempDir a, b;
+  WriteFile(dir / "bank.txt", Statement(8));
+  // The first call lasts a few seconds: the second job meets it in progress.
+  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--statement-delay-ms", "3000"}));
+  ASSERT_FALSE(emu.pty().empty());
+  WriteFile(dir / "win.ini", ModemSections({emu.pty()}));
+  const TempDir* folders[] = {&a, &b};
+  for (const TempDir* folder : folders) {
+    WriteFile(*folder / "job.ini", JobText("R", *folder / "releve.txt"));
+    WriteFile(*folder / "releve.txt", "PREVIOUS\r");
+    WriteFile(*folder / "releve.BAK", "OLDER\r");
+  }
+
+  Child job_a, job_b;
+  ASSERT_TRUE(StartProgram(job_a, a, dir / "win.ini", a / "job.ini"));
+  if (apart_ms > 0) ::poll(nullptr, 0, apart_ms);
+  ASSERT_TRUE(StartProgram(job_b, b, dir / "win.ini", b / "job.ini"));
+  const ProgramRun runs[] = {FinishProgram(job_a, a, kProgramTimeoutS),
+                             FinishProgram(job_b, b, kProgramTimeoutS)};
+
+  ASSERT_TRUE(runs[0].status && runs[1].status);
+  EXPECT_EQ(*runs[0].status + *runs[1].status, 3) << runs[0].err << runs[1].err;
+  for (int i = 0; i < 2; ++i) {
+    const TempDir& folder = *folders[i];
+    if (runs[i].status != std::optional<int>(3)) {
+      EXPECT_EQ(runs[i].status, std::optional<int>(0)) << runs[i].out << runs[i].err;
+      EXPECT_EQ(ReadFile(folder / "releve.BAK"), "PREVIOUS\r");
+      continue;
+    }
+    EXPECT_TRUE(Contains(runs[i].err, "Aucun modem libre")) << runs[i].err;
+    EXPECT_TRUE(Contains(runs[i].err, "Initialisation de TAPI impossible !")) << runs[i].err;
+    EXPECT_EQ(ReadFile(folder / "job.ini"), JobText("R", folder / "releve.txt"));
+    EXPECT_EQ(ReadFile(folder / "releve.txt"), "PREVIOUS\r");
+    EXPECT_EQ(ReadFile(folder / "releve.BAK"), "OLDER\r");
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+      ++files;
+    }
+    EXPECT_EQ(files, 5u);  // the job, the statement, its .BAK, the program's output
+  }
+  FinishedReport(emu);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, ModemTakenE2e, ::testing::Values(0, 1000),
+                         [](const auto& info) {
+                           return info.param == 0 ? std::string("AtTheSameInstant")
+                                                  : std::string("ASecondApart");
+                         });
 
 }  // namespace
 }  // namespace korval::e2e

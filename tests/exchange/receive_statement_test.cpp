@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "harness/exchange_harness.h"
 
 namespace korval::exchange {
@@ -74,47 +77,123 @@ TEST(ReceiveStatementTest, StatementStillFlowingIsNeverCut) {
             h.Bank().statement);
 }
 
-TEST(ReceiveStatementTest, StatementWithoutEndIsIncompleteAndNotAcknowledged) {
-  StatementHarness h;
-  h.WinIni("[KORVAL]\r\nDelaiReception=10\r\n");
-  h.Bank().statement = Statement(5);
-  h.Bank().silent_at = netemu::Step::kEnd;
-  EXPECT_EQ(h.Receive(), app::kExitFailed);
-  EXPECT_EQ(h.JobKey("Retour"), "0");
-  EXPECT_FALSE(h.BankSaw().ack_received);
-  EXPECT_FALSE(h.Logged("Relev\xE9 entierement re\xE7u !"));
-  EXPECT_TRUE(h.Logged("Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !"));
-  EXPECT_EQ(h.FileText(kStatementFile), Statement(5));  // what came is kept
-  EXPECT_EQ(h.FileText(kStatementBackup), "previous statement");
-}
-
-TEST(ReceiveStatementTest, DroppedInTheMiddleKeepsWhatWasCaptured) {
-  StatementHarness h;
-  h.Bank().statement = Statement(20);
-  h.Bank().chunk_size = 100;
-  h.Bank().drop_after_bytes = 300;
-  EXPECT_EQ(h.Receive(), app::kExitFailed);
-  EXPECT_TRUE(h.Logged("Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !"));
-  const std::string stored = h.FileText(kStatementFile);
-  EXPECT_FALSE(stored.empty());
-  EXPECT_EQ(stored, Statement(20).substr(0, stored.size()));
-  EXPECT_FALSE(h.BankSaw().ack_received);
-}
-
-TEST(ReceiveStatementTest, FailedConnectionLeavesAnEmptyTargetAndTheBackup) {
-  for (auto step : {netemu::Step::kBanner, netemu::Step::kCom, netemu::Step::kCard}) {
+// Whatever stops a request, the statement's file and its .BAK stay byte for byte as
+// they were; what came of the statement is kept beside them and named, never
+// acknowledged.
+TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere) {
+  struct Case {
+    const char* name;
+    void (*setup)(StatementHarness&);
+    const char* log_line;  // nullptr: the line of Parts met before reception
+    bool partial;          // some statement data came and is kept
+  };
+  for (const Case& c : {
+           Case{"no banner", [](StatementHarness& h) { h.Bank().drop_at = netemu::Step::kBanner; },
+                nullptr, false},
+           Case{"no COM", [](StatementHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
+                nullptr, false},
+           Case{"card unanswered",
+                [](StatementHarness& h) { h.Bank().drop_at = netemu::Step::kCard; }, nullptr,
+                false},
+           Case{"card refused", [](StatementHarness& h) { h.Bank().verdict = "NOK"; }, nullptr,
+                false},
+           Case{"dropped in the middle",
+                [](StatementHarness& h) {
+                  h.Bank().statement = Statement(20);
+                  h.Bank().chunk_size = 100;
+                  h.Bank().drop_after_bytes = 300;
+                },
+                "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !", true},
+           Case{"no end record",
+                [](StatementHarness& h) {
+                  h.WinIni("[KORVAL]\r\nDelaiReception=10\r\n");
+                  h.Bank().silent_at = netemu::Step::kEnd;
+                },
+                "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !",
+                true},
+           Case{"writes fail",
+                [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); },
+                "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !",
+                false},
+           Case{"window closed",
+                [](StatementHarness& h) {
+                  h.Bank().silent_at = netemu::Step::kEnd;
+                  h.sim.windows.CloseAt(20'000);
+                },
+                nullptr, true},
+       }) {
     StatementHarness h;
-    h.Bank().drop_at = step;
-    EXPECT_EQ(h.Receive(), app::kExitFailed);
-    EXPECT_EQ(h.FileText(kStatementFile), "");
-    EXPECT_EQ(h.FileText(kStatementBackup), "previous statement");
-    // The next run must not lose the previous statement either.
-    StatementHarness again;
-    again.sim.files.Put(kStatementFile, "");
-    again.sim.files.Put(kStatementBackup, "previous statement");
-    again.Bank().drop_at = step;
-    again.Receive();
-    EXPECT_EQ(again.FileText(kStatementBackup), "previous statement");
+    h.sim.files.Put(kStatementBackup, "older statement");
+    h.Bank().statement = Statement(5);
+    c.setup(h);
+    EXPECT_EQ(h.Receive(), app::kExitFailed) << c.name;
+    EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
+    EXPECT_FALSE(h.BankSaw().ack_received) << c.name;
+    EXPECT_FALSE(h.Logged("Relev\xE9 entierement re\xE7u !")) << c.name;
+    if (c.log_line) EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+    EXPECT_EQ(h.FileText(kStatementFile), "previous statement") << c.name;
+    EXPECT_EQ(h.FileText(kStatementBackup), "older statement") << c.name;
+    std::vector<std::string> beside;
+    for (const std::string& path : h.sim.files.Paths()) {
+      if (path.rfind(std::string(kStatementFile) + ".", 0) == 0) beside.push_back(path);
+    }
+    EXPECT_EQ(beside.size(), c.partial ? 1u : 0u) << c.name;
+    for (const std::string& path : beside) {
+      const std::string kept = h.FileText(path);
+      EXPECT_FALSE(kept.empty()) << c.name;
+      EXPECT_EQ(kept, h.Bank().statement.substr(0, kept.size())) << c.name;
+      EXPECT_TRUE(h.Logged("Relev\xE9 partiel conserv\xE9 dans " + path)) << c.name;
+    }
+  }
+}
+
+// The complete statement takes the place of the previous one in checked steps; a step
+// that fails leaves the statement where it was received, named in the log.
+TEST(ReceiveStatementTest, CompleteStatementTakesThePlaceOfThePreviousOne) {
+  const std::string kept_in = "Le relev\xE9 re\xE7u est conserv\xE9 dans ";
+  struct Case {
+    const char* name;
+    std::optional<std::string> target;  // before the job
+    void (*fault)(StatementHarness&);
+    bool placed;
+    const char* backup;                 // after the job
+  };
+  for (const Case& c : {
+           Case{"previous statement", "previous statement", nullptr, true, "previous statement"},
+           Case{"empty previous file", "", nullptr, true, "older statement"},
+           Case{"no previous file", std::nullopt, nullptr, true, "older statement"},
+           Case{".BAK cannot be removed", "previous statement",
+                [](StatementHarness& h) { h.sim.files.FailDelete(kStatementBackup); }, false,
+                "older statement"},
+           Case{"previous cannot become the .BAK", "previous statement",
+                [](StatementHarness& h) { h.sim.files.FailMove(kStatementFile); }, false,
+                "<none>"},
+           Case{"temporary file cannot be renamed", std::nullopt,
+                [](StatementHarness& h) {
+                  h.sim.files.FailMove(std::string(kStatementFile) + ".~1");
+                },
+                false, "older statement"},
+       }) {
+    StatementHarness h;
+    h.sim.files.Delete(kStatementFile);
+    if (c.target) h.sim.files.Put(kStatementFile, *c.target);
+    h.sim.files.Put(kStatementBackup, "older statement");
+    h.Bank().statement = Statement(4);
+    if (c.fault) c.fault(h);
+    EXPECT_EQ(h.Receive(), c.placed ? app::kExitSucceeded : app::kExitFailed) << c.name;
+    EXPECT_TRUE(h.BankSaw().ack_received) << c.name;
+    EXPECT_EQ(h.FileText(kStatementBackup), c.backup) << c.name;
+    const std::string temporary = std::string(kStatementFile) + ".~1";
+    const std::string statement = h.FileText(c.placed ? kStatementFile : temporary);
+    EXPECT_EQ(statement.substr(0, Statement(4).size()), Statement(4)) << c.name;
+    if (c.placed) {
+      EXPECT_FALSE(h.sim.files.Exists(temporary)) << c.name;
+    } else {
+      EXPECT_EQ(h.FileText(kStatementFile), c.target.value_or("<none>")) << c.name;
+      bool named = false;
+      for (const std::string& line : h.Log()) named |= line.rfind(kept_in + temporary, 0) == 0;
+      EXPECT_TRUE(named) << c.name;
+    }
   }
 }
 
@@ -127,53 +206,16 @@ TEST(ReceiveStatementTest, EmptyFileNameReceivesIntoNothing) {
   EXPECT_TRUE(h.BankSaw().ack_received);
 }
 
-// A statement the file did not take must not be acknowledged: the bank would not
-// send it again.
-TEST(ReceiveStatementTest, StatementThatCannotBeStoredIsNeverAcknowledged) {
-  struct Case {
-    const char* name;
-    void (*fault)(StatementHarness&);
-    bool dialled;
-    const char* target;  // what the target holds at the end
-    const char* backup;  // what the .BAK holds at the end, or nullptr for none
-    const char* log_line;
-  };
-  const std::string cannot_prepare =
-      std::string("Impossible de pr\xE9parer le fichier du relev\xE9 : ") + kStatementFile;
-  for (const Case& c : {
-           Case{"target cannot be created",
-                [](StatementHarness& h) { h.sim.files.FailCreate(kStatementFile); }, false,
-                "<none>", "previous statement", cannot_prepare.c_str()},
-           Case{"previous statement cannot be set aside",
-                [](StatementHarness& h) { h.sim.files.AddFolder(kStatementBackup); }, false,
-                "previous statement", nullptr, cannot_prepare.c_str()},
-           Case{"writes fail",
-                [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); }, true, "",
-                "previous statement",
-                "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !"},
-       }) {
-    StatementHarness h;
-    h.Bank().statement = Statement(3);
-    c.fault(h);
-    EXPECT_EQ(h.Receive(), app::kExitFailed) << c.name;
-    EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
-    EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
-    EXPECT_FALSE(h.BankSaw().ack_received) << c.name;
-    EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
-    EXPECT_EQ(h.FileText(kStatementFile), c.target) << c.name;
-    if (c.backup) {
-      EXPECT_EQ(h.FileText(kStatementBackup), c.backup) << c.name;
-    }
-  }
-}
-
-TEST(ReceiveStatementTest, RefusedCardStoresNothing) {
+// A statement that has nowhere to go is not asked for: it would be acknowledged and
+// lost.
+TEST(ReceiveStatementTest, StatementWithNowhereToGoIsNotAskedFor) {
   StatementHarness h;
-  h.Bank().verdict = "NOK";
-  h.Bank().code1 = "R001";
+  h.sim.files.FailCreate(kStatementFile);
   EXPECT_EQ(h.Receive(), app::kExitFailed);
-  EXPECT_EQ(h.JobKey("Detail1"), "R001");
-  EXPECT_EQ(h.FileText(kStatementFile), "");
+  EXPECT_EQ(h.CallsOf("lineMakeCall"), 0u);
+  EXPECT_TRUE(h.Logged(std::string("Impossible de pr\xE9parer le fichier du relev\xE9 : ") +
+                       kStatementFile));
+  EXPECT_EQ(h.FileText(kStatementFile), "previous statement");
 }
 
 }  // namespace

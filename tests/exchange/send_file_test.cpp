@@ -90,6 +90,10 @@ TEST(SendFileJobTest2, PlainSubscriberLineWithoutSettings) {
   EXPECT_FALSE(h.BankSaw().call.has_complement);
 }
 
+constexpr const char* kSentNotAcknowledged =
+    "Fichier envoy\xE9 mais non acquitt\xE9 par la banque : v\xE9rifiez aupr\xE8s d'elle avant "
+    "de le renvoyer !";
+
 struct FailCase {
   const char* name;
   std::function<void(ExchangeHarness&)> setup;
@@ -216,11 +220,15 @@ INSTANTIATE_TEST_SUITE_P(
                  [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
                  true},
         FailCase{"dropped before OKF",
-                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {}, nullptr,
-                 true},
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {},
+                 kSentNotAcknowledged, true},
         FailCase{"OKF never comes",
-                 [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kOkf; }, {},
-                 nullptr, true}),
+                 [](ExchangeHarness& h) {
+                   h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\nDelaiAcquittement=60\r\n");
+                   h.Bank().silent_at = netemu::Step::kOkf;
+                 },
+                 {},
+                 kSentNotAcknowledged, true}),
     [](const auto& info) {
       std::string name = info.param.name;
       for (char& c : name) {
@@ -228,6 +236,36 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// A bank that checks a large file before it acknowledges it has DelaiAcquittement, not
+// DelaiReponse: an acknowledgement given up too early invites a duplicate transfer.
+TEST(SendFileTest, TheAcknowledgementHasItsOwnLimit) {
+  struct Case {
+    const char* win_ini;
+    std::uint64_t okf_after_ms;
+    bool acknowledged;
+    std::uint64_t given_up_after_ms;  // when not acknowledged
+  };
+  for (const Case& c : {Case{"", 600'000, true, 0},
+                        Case{"[KORVAL]\r\nDelaiReponse=5\r\n", 60'000, true, 0},
+                        Case{"[KORVAL]\r\nDelaiAcquittement=30\r\n", 60'000, false, 30'000},
+                        Case{"", 1'000'000, false, 900'000}}) {
+    SCOPED_TRACE(std::string(c.win_ini) + " OKF after " + std::to_string(c.okf_after_ms));
+    ExchangeHarness h;
+    h.WinIni(c.win_ini);
+    h.sim.files.Put(kDataFile, RecordsOf(2, 160));
+    h.Bank().okf_delay_ms = c.okf_after_ms;
+    EXPECT_EQ(h.RunJob("L"), c.acknowledged ? app::kExitSucceeded : app::kExitFailed);
+    EXPECT_EQ(h.JobKey("Retour"), c.acknowledged ? "1" : "0");
+    EXPECT_EQ(h.Logged(kSentNotAcknowledged), !c.acknowledged);
+    EXPECT_TRUE(h.BankSaw().end_record_received);
+    if (!c.acknowledged) {
+      const std::uint64_t now = h.sim.world.Now();
+      EXPECT_GT(now, c.given_up_after_ms);
+      EXPECT_LT(now, c.given_up_after_ms + 60'000);  // dialling, records, hang-up
+    }
+  }
+}
 
 TEST(SendFileJobTest2, RefusedCardKeepsTheBanksCodes) {
   ExchangeHarness h;

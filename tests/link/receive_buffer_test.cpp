@@ -30,10 +30,22 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"\xC1\xF1\x40", true, "A1 "},
         ChunkCase{std::string("\x00\x25\x0D", 3), true, "  \r"}));
 
-TEST(BackupNameTest, DropsTheLastFourCharacters) {
-  EXPECT_EQ(BackupName("C:\\DATA\\RELEVE.TXT"), "C:\\DATA\\RELEVE.BAK");
-  EXPECT_EQ(BackupName("RELEVE"), "RE.BAK");
-  EXPECT_EQ(BackupName("ABC"), ".BAK");
+TEST(BackupNameTest, StaysBesideTheFile) {
+  struct Case {
+    const char* name;
+    const char* backup;
+  };
+  for (const Case& c : {Case{"C:\\DATA\\RELEVE.TXT", "C:\\DATA\\RELEVE.BAK"},
+                        Case{"/data/releve.txt", "/data/releve.BAK"},
+                        Case{"RELEVE", "RELEVE.BAK"},
+                        Case{"/data/x", "/data/x.BAK"},
+                        Case{"/data/releve.2026", "/data/releve.2026.BAK"},
+                        Case{"/data/a.b/c", "/data/a.b/c.BAK"},
+                        Case{"C:\\A.B\\C", "C:\\A.B\\C.BAK"},
+                        Case{"/data/releve.bak", "/data/releve.bak.BAK"},
+                        Case{"ABC", "ABC.BAK"}}) {
+    EXPECT_EQ(BackupName(c.name), c.backup) << c.name;
+  }
 }
 
 struct CaptureHarness : testing::JobHarness {
@@ -45,27 +57,21 @@ struct CaptureHarness : testing::JobHarness {
   }
 };
 
-TEST(OpenCaptureFileTest, RotatesThePreviousStatement) {
+TEST(OpenCaptureFileTest, CapturesBesideTheStatementUntilItIsComplete) {
   CaptureHarness h;
   h.sim.files.Put("C:\\DATA\\RELEVE.TXT", "old statement");
   h.sim.files.Put("C:\\DATA\\RELEVE.BAK", "older statement");
   OpenCaptureFile(h.process, "C:\\DATA\\RELEVE.TXT", true);
-  EXPECT_EQ(h.File("C:\\DATA\\RELEVE.BAK"), "old statement");
-  EXPECT_EQ(h.File("C:\\DATA\\RELEVE.TXT"), "");
   EXPECT_TRUE(h.process.receive.capture_enabled);
   h.Capture("new");
+  EXPECT_EQ(h.File("C:\\DATA\\RELEVE.TXT"), "old statement");
+  EXPECT_EQ(h.File("C:\\DATA\\RELEVE.BAK"), "older statement");
+  const std::string temporary = h.process.receive.capture_path;
+  EXPECT_EQ(h.File(temporary), "new");
+  EXPECT_TRUE(CommitCaptureFile(h.process));
   EXPECT_EQ(h.File("C:\\DATA\\RELEVE.TXT"), "new");
-}
-
-TEST(OpenCaptureFileTest, EmptyOrMissingTargetNeverReplacesTheBackup) {
-  for (bool empty_target : {true, false}) {
-    CaptureHarness h;
-    if (empty_target) h.sim.files.Put("C:\\R.TXT", "");
-    h.sim.files.Put("C:\\R.BAK", "last good statement");
-    OpenCaptureFile(h.process, "C:\\R.TXT", true);
-    EXPECT_EQ(h.File("C:\\R.BAK"), "last good statement");
-    EXPECT_EQ(h.File("C:\\R.TXT"), "");
-  }
+  EXPECT_EQ(h.File("C:\\DATA\\RELEVE.BAK"), "old statement");
+  EXPECT_FALSE(h.sim.files.Exists(temporary));
 }
 
 TEST(OpenCaptureFileTest, OnlyRecordsTheSwitchWithoutTelephonyOrName) {
@@ -75,7 +81,7 @@ TEST(OpenCaptureFileTest, OnlyRecordsTheSwitchWithoutTelephonyOrName) {
   OpenCaptureFile(h.process, "C:\\R.TXT", true);
   EXPECT_TRUE(h.process.receive.capture_enabled);
   EXPECT_EQ(h.File("C:\\R.TXT"), "kept");
-  EXPECT_FALSE(h.sim.files.Exists("C:\\R.BAK"));
+  EXPECT_TRUE(h.process.receive.capture_path.empty());
 
   h.process.line.telephony_ready = true;
   OpenCaptureFile(h.process, "", true);

@@ -262,11 +262,11 @@ TEST(NetemuPty, Profile7RecordsEndBySilence) {
   ASSERT_TRUE(emu.Expect("COM"));
   emu.Write(EncodeEbcdic(std::string(80, 'C')));
   EXPECT_FALSE(emu.Expect(EncodeEbcdic("OK "), 250));  // not before the silence
-  ASSERT_TRUE(emu.Expect(EncodeEbcdic("OK "), 2000));
+  ASSERT_TRUE(emu.Expect(EncodeEbcdic("OK "), 10000));
   emu.Write(EncodeEbcdic(std::string(160, 'D')));
   emu.Quiet(500);
   emu.Write(EncodeEbcdic("FF" + std::string(18, ' ')));
-  ASSERT_TRUE(emu.Expect(EncodeEbcdic("OKF"), 2000));
+  ASSERT_TRUE(emu.Expect(EncodeEbcdic("OKF"), 10000));
   emu.CloseLine();
   EXPECT_EQ(emu.Wait(10000), 0);
   const std::string report = ReadFile(emu.dir() + "/report.txt");

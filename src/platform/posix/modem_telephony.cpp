@@ -100,6 +100,7 @@ ModemTelephony::~ModemTelephony() {
     while (!lines_.empty()) closing.push_back(DetachLine(lines_.begin()));
     if (app_) app_->alive = false;
     app_.reset();
+    ReleaseHeld();
   }
   for (Detached& detached : closing) FinishDetached(detached);
 }
@@ -136,31 +137,74 @@ std::shared_ptr<ModemDevice> ModemTelephony::OpenPortOf(std::uint32_t device) co
   return nullptr;
 }
 
-std::int32_t ModemTelephony::OpenFailure(const ModemLineConfig& config,
-                                         const PortOpenResult& result) {
+std::string ModemTelephony::OpenFailureText(const ModemLineConfig& config,
+                                            const PortOpenResult& result, std::int32_t* code) {
   const std::string modem = "Le modem " + Describe(config);
   switch (result.status) {
     case PortOpenStatus::kBusy:
-      diagnostics_.Warn(modem + " est d\xE9j\xE0 utilis\xE9 par un autre programme" +
-                        (result.holder > 0
-                             ? " (processus " + std::to_string(result.holder) + ")."
-                             : std::string(".")));
-      return lineerr::kResourceUnavail;
+      *code = lineerr::kResourceUnavail;
+      return modem + " est d\xE9j\xE0 utilis\xE9 par un autre programme" +
+             (result.holder > 0 ? " (processus " + std::to_string(result.holder) + ")."
+                                : std::string("."));
     case PortOpenStatus::kMissing:
-      diagnostics_.Warn(modem + " est introuvable : le port n'existe pas.");
-      return lineerr::kNoDevice;
+      *code = lineerr::kNoDevice;
+      return modem + " est introuvable : le port n'existe pas.";
     case PortOpenStatus::kNotSerial:
-      diagnostics_.Warn(modem + " est inutilisable : ce n'est pas un port s\xE9rie.");
-      return lineerr::kNoDevice;
+      *code = lineerr::kNoDevice;
+      return modem + " est inutilisable : ce n'est pas un port s\xE9rie.";
     case PortOpenStatus::kDenied:
-      diagnostics_.Warn(modem + " est inaccessible : droits insuffisants sur le port "
-                        "(groupe dialout par exemple).");
-      return lineerr::kResourceUnavail;
+      *code = lineerr::kResourceUnavail;
+      return modem + " est inaccessible : droits insuffisants sur le port "
+                     "(groupe dialout par exemple).";
     default:
-      diagnostics_.Warn(modem + " ne peut pas \xEAtre ouvert : " +
-                        std::strerror(result.error) + ".");
-      return lineerr::kOperationFailed;
+      *code = lineerr::kOperationFailed;
+      return modem + " ne peut pas \xEAtre ouvert : " + std::strerror(result.error) + ".";
   }
+}
+
+std::int32_t ModemTelephony::OpenFailure(const ModemLineConfig& config,
+                                         const PortOpenResult& result) {
+  std::int32_t code = lineerr::kOperationFailed;
+  diagnostics_.Warn(OpenFailureText(config, result, &code));
+  return code;
+}
+
+bool ModemTelephony::TakeFirstFreeModem(std::vector<ModemLineConfig> configured) {
+  devices_.clear();
+  if (configured.empty()) return true;  // no line: the application finds no device
+  std::vector<std::string> reasons;
+  for (ModemLineConfig& config : configured) {
+    PortOpenResult result;
+    std::shared_ptr<ModemDevice> port =
+        ModemDevice::Open(config.port, options_.lock_folders, &result);
+    if (port) {
+      held_ = std::move(port);
+      devices_.push_back(std::move(config));
+      return true;
+    }
+    std::int32_t code = 0;
+    reasons.push_back(OpenFailureText(config, result, &code));
+  }
+  // Told only when no modem is left: a busy first modem is no fault while another
+  // one carries the job.
+  for (const std::string& reason : reasons) diagnostics_.Warn(reason);
+  diagnostics_.Warn(configured.size() == 1
+                        ? std::string("Aucun modem libre : l'\xE9" "change n'est pas lanc\xE9.")
+                        : "Aucun modem libre : les " + std::to_string(configured.size()) +
+                              " modems de win.ini sont pris ou inutilisables, l'\xE9" "change "
+                              "n'est pas lanc\xE9.");
+  return false;
+}
+
+void ModemTelephony::ReleaseHeld() {
+  if (!held_) return;
+  held_->Release();
+  held_.reset();
+}
+
+std::shared_ptr<ModemDevice> ModemTelephony::HeldPortOf(std::uint32_t device) const {
+  if (std::shared_ptr<ModemDevice> port = OpenPortOf(device)) return port;
+  return device == 0 ? held_ : nullptr;
 }
 
 LineActivity ModemTelephony::ActivityOf(std::uint32_t line) const {
@@ -189,7 +233,9 @@ std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle, 
   std::lock_guard lock(mutex_);
   // One application at a time: the program initialises once per run.
   if (app_) return lineerr::kOperationFailed;
-  devices_ = ReadModemLines(profiles_, diagnostics_);
+  if (!TakeFirstFreeModem(ReadModemLines(profiles_, diagnostics_))) {
+    return lineerr::kResourceUnavail;
+  }
   if (devices_.empty()) {
     // Said before the start-up's own message, which names no cause.
     const std::string missing = PosixProfileStore::MissingSystemProfile();
@@ -214,6 +260,7 @@ std::int32_t ModemTelephony::lineShutdown(std::uint32_t app) {
     while (!lines_.empty()) closing.push_back(DetachLine(lines_.begin()));
     app_->alive = false;
     app_.reset();
+    ReleaseHeld();
   }
   for (Detached& detached : closing) FinishDetached(detached);
   return 0;
@@ -248,7 +295,7 @@ std::int32_t ModemTelephony::lineGetDevConfig(std::uint32_t device, Record& conf
   std::lock_guard lock(mutex_);
   if (!app_) return lineerr::kUninitialized;
   if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  std::shared_ptr<ModemDevice> port = OpenPortOf(device);
+  std::shared_ptr<ModemDevice> port = HeldPortOf(device);
   if (!port) {
     // Taken only for the time of the reading.
     PortOpenResult result;
@@ -268,7 +315,7 @@ std::int32_t ModemTelephony::lineSetDevConfig(std::uint32_t device, const std::s
   std::lock_guard lock(mutex_);
   if (!app_) return lineerr::kUninitialized;
   if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  std::shared_ptr<ModemDevice> port = OpenPortOf(device);
+  std::shared_ptr<ModemDevice> port = HeldPortOf(device);
   if (!port) {
     PortOpenResult result;
     port = ModemDevice::Open(devices_[device].port, options_.lock_folders, &result);
@@ -300,10 +347,13 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
     diagnostics_.Warn("Le modem " + Describe(config) + " est d\xE9j\xE0 ouvert.");
     return lineerr::kResourceUnavail;
   }
-  PortOpenResult result;
-  std::shared_ptr<ModemDevice> port =
-      ModemDevice::Open(config.port, options_.lock_folders, &result);
-  if (!port) return OpenFailure(config, result);
+  // The modem held since lineInitialize becomes the line's, and is given back with it.
+  std::shared_ptr<ModemDevice> port = device == 0 ? std::move(held_) : nullptr;
+  if (!port) {
+    PortOpenResult result;
+    port = ModemDevice::Open(config.port, options_.lock_folders, &result);
+    if (!port) return OpenFailure(config, result);
+  }
 
   struct termios settings;
   if (!port->GetSettings(&settings)) return lineerr::kOperationFailed;

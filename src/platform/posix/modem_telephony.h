@@ -1,6 +1,10 @@
 #pragma once
 // The telephony line devices of a Linux machine: Hayes-compatible modems on serial
 // ports, one per win.ini section MODEM0, MODEM1, ... (keys Port, Vitesse, Init).
+// lineInitialize takes the first of them that no other process holds and keeps it
+// until lineShutdown: that modem is the one line device the application sees, so
+// jobs started together spread over the modems, and a job that finds them all taken
+// fails before it starts.
 // Each line has one address and carries one outgoing data call at a time, run by a
 // ModemCall; line events reach the callback through WindowSystem::Post, so they run
 // on the main thread inside PumpMessage.
@@ -117,7 +121,16 @@ class ModemTelephony final : public Telephony {
   Detached DetachLine(std::map<std::uint32_t, Line>::iterator line);
   void FinishDetached(Detached& detached);
   std::shared_ptr<ModemDevice> OpenPortOf(std::uint32_t device) const;
+  // The line's port, else the modem held since lineInitialize, else null.
+  std::shared_ptr<ModemDevice> HeldPortOf(std::uint32_t device) const;
   std::int32_t OpenFailure(const ModemLineConfig& config, const PortOpenResult& result);
+  // Why the port could not be taken, and the telephony error that says it.
+  static std::string OpenFailureText(const ModemLineConfig& config,
+                                     const PortOpenResult& result, std::int32_t* code);
+  // The first modem no other process holds, into devices_ and held_; false with the
+  // reasons told when there is none.
+  bool TakeFirstFreeModem(std::vector<ModemLineConfig> configured);
+  void ReleaseHeld();
   LineActivity ActivityOf(std::uint32_t line) const;
   void PostAddressState(const Line& line, std::uint32_t handle, std::uint32_t state);
 
@@ -132,6 +145,8 @@ class ModemTelephony final : public Telephony {
   std::uint32_t app_handle_ = 0;            // guarded by mutex_
   std::uint32_t next_app_ = 1;              // guarded by mutex_
   std::vector<ModemLineConfig> devices_;    // guarded by mutex_
+  // The modem taken at lineInitialize until its line opens; guarded by mutex_.
+  std::shared_ptr<ModemDevice> held_;
   std::map<std::uint32_t, Line> lines_;     // guarded by mutex_
   std::map<std::uint32_t, Call> calls_;     // guarded by mutex_
   std::uint32_t next_handle_ = 0x10001;     // guarded by mutex_; lines and calls alike

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 
 #include "platform/posix/posix_paths.h"
 
@@ -86,7 +87,7 @@ int OpenRegular(const std::string& path, int flags, mode_t mode) {
 }  // namespace
 
 std::unique_ptr<File> PosixFileSystem::OpenForReading(const std::string& path) {
-  const int fd = OpenRegular(TrimTrailingBlanks(path), O_RDONLY, 0);
+  const int fd = OpenRegular(FileSystemPath(path), O_RDONLY, 0);
   if (fd < 0) return nullptr;
   // Advisory only, and not required: a file a writer holds is still read.
   ::flock(fd, LOCK_SH | LOCK_NB);
@@ -96,7 +97,7 @@ std::unique_ptr<File> PosixFileSystem::OpenForReading(const std::string& path) {
 std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
   // Emptied only once it is private: an existing file keeps its mode through O_CREAT,
   // and one we cannot make private is refused untouched.
-  const int fd = OpenRegular(TrimTrailingBlanks(path), O_WRONLY | O_CREAT, 0600);
+  const int fd = OpenRegular(FileSystemPath(path), O_WRONLY | O_CREAT, 0600);
   if (fd < 0) return nullptr;
   if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
     ::close(fd);
@@ -105,17 +106,30 @@ std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
   return std::make_unique<PosixFile>(fd);
 }
 
+std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path,
+                                                    std::string* created) {
+  const std::string base = TrimTrailingBlanks(path);
+  if (base.empty()) return nullptr;
+  const std::string suffix = ".XXXXXX";
+  std::string name = FileSystemPath(base) + suffix;
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // The name as it is held: the characters mkostemp chose are ASCII.
+  if (created != nullptr) *created = base + name.substr(name.size() - suffix.size());
+  return std::make_unique<PosixFile>(fd);
+}
+
 bool PosixFileSystem::Delete(const std::string& path) {
-  return ::unlink(TrimTrailingBlanks(path).c_str()) == 0;
+  return ::unlink(FileSystemPath(path).c_str()) == 0;
 }
 
 bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
-  return ::rename(TrimTrailingBlanks(from).c_str(), TrimTrailingBlanks(to).c_str()) == 0;
+  return ::rename(FileSystemPath(from).c_str(), FileSystemPath(to).c_str()) == 0;
 }
 
 std::optional<std::uint64_t> PosixFileSystem::SizeOf(const std::string& path) {
   struct stat info;
-  if (::stat(TrimTrailingBlanks(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::stat(FileSystemPath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(info.st_size);

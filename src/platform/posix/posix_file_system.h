@@ -10,8 +10,9 @@
 
 namespace korval::platform {
 
-// Trailing blanks in paths are ignored. Only regular files are opened: a device or a
-// FIFO named by a job file is refused rather than read, written or made private.
+// Paths are held in Windows-1252 and reach the file system in UTF-8; trailing blanks
+// in them are ignored. Only regular files are opened: a device or a FIFO named by a
+// job file is refused rather than read, written or made private.
 class PosixFileSystem final : public FileSystem {
  public:
   // Holds a shared advisory lock while open, the nearest POSIX has to "others may
@@ -19,6 +20,8 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
   // Mode 0600, also when the file was already there: a statement holds bank data.
   std::unique_ptr<File> CreateAlways(const std::string& path) override;
+  // mkstemp on path followed by ".XXXXXX": mode 0600.
+  std::unique_ptr<File> CreateBeside(const std::string& path, std::string* created) override;
   bool Delete(const std::string& path) override;
   // A rename: replaces an existing target, and fails across file systems.
   bool Move(const std::string& from, const std::string& to) override;

@@ -11,4 +11,7 @@ namespace korval::platform {
 // end are dropped so that the same path names the same file here.
 std::string TrimTrailingBlanks(std::string_view path);
 
+// A path held in Windows-1252, trimmed as above, as the file system takes it: UTF-8.
+std::string FileSystemPath(std::string_view path);
+
 }  // namespace korval::platform

@@ -83,13 +83,30 @@ std::unique_ptr<File> SimFileSystem::CreateAlways(const std::string& path) {
   return std::make_unique<SimFile>(node, true, fail_write_.count(key) > 0, std::nullopt);
 }
 
+std::unique_ptr<File> SimFileSystem::CreateBeside(const std::string& path,
+                                                  std::string* created) {
+  auto lock = Lock();
+  const std::string key = Key(path);
+  if (key.empty() || fail_create_.count(key)) return nullptr;
+  std::string name;
+  do {
+    name = key + ".~" + std::to_string(++beside_count_);
+  } while (files_.count(name) || folders_.count(name));
+  auto node = std::make_shared<Node>();
+  files_[name] = node;
+  if (created != nullptr) *created = name;
+  return std::make_unique<SimFile>(node, true, fail_write_.count(key) > 0, std::nullopt);
+}
+
 bool SimFileSystem::Delete(const std::string& path) {
   auto lock = Lock();
+  if (fail_delete_.count(Key(path))) return false;
   return files_.erase(Key(path)) > 0;
 }
 
 bool SimFileSystem::Move(const std::string& from, const std::string& to) {
   auto lock = Lock();
+  if (fail_move_.count(Key(from))) return false;
   auto it = files_.find(Key(from));
   const std::string target = Key(to);
   if (it == files_.end() || files_.count(target) || folders_.count(target)) return false;
@@ -127,6 +144,13 @@ std::optional<std::string> SimFileSystem::Get(const std::string& path) const {
   if (it == files_.end()) return std::nullopt;
   std::lock_guard node_lock(it->second->mutex);
   return it->second->bytes;
+}
+
+std::vector<std::string> SimFileSystem::Paths() const {
+  auto lock = Lock();
+  std::vector<std::string> paths;
+  for (const auto& [path, node] : files_) paths.push_back(path);
+  return paths;
 }
 
 void SimFileSystem::AddFolder(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -17,6 +18,9 @@ class SimFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
   std::unique_ptr<File> CreateAlways(const std::string& path) override;
+  // Names path + ".~1", ".~2", ...; the faults set on path (creation, writes) hold for
+  // these files too, as a folder that refuses a file refuses its neighbours.
+  std::unique_ptr<File> CreateBeside(const std::string& path, std::string* created) override;
   bool Delete(const std::string& path) override;
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
@@ -33,6 +37,10 @@ class SimFileSystem final : public FileSystem {
   void FailOpen(const std::string& path) { Lock(), fail_open_.insert(Key(path)); }
   void FailCreate(const std::string& path) { Lock(), fail_create_.insert(Key(path)); }
   void FailWrites(const std::string& path) { Lock(), fail_write_.insert(Key(path)); }
+  void FailDelete(const std::string& path) { Lock(), fail_delete_.insert(Key(path)); }
+  void FailMove(const std::string& from) { Lock(), fail_move_.insert(Key(from)); }
+  // Every path held, in order.
+  std::vector<std::string> Paths() const;
   // Reading past this offset of the file fails, from the given pass on (a pass
   // begins at each rewind).
   struct ReadFault {
@@ -58,7 +66,9 @@ class SimFileSystem final : public FileSystem {
 
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Node>> files_;
-  std::set<std::string> folders_, fail_open_, fail_create_, fail_write_;
+  std::set<std::string> folders_, fail_open_, fail_create_, fail_write_, fail_delete_,
+      fail_move_;
+  int beside_count_ = 0;
   std::map<std::string, ReadFault> fail_read_at_;
 };
 

@@ -137,8 +137,9 @@ class FakeModem {
         dialing_ = true;
         return;
       }
-      Write(script_.dial_reply);
+      // Online before the reply that says so: the line may act on it at once.
       online_ = script_.dial_reply.find("CONNECT") != std::string::npos;
+      Write(script_.dial_reply);
     } else if (command.rfind("ATH", 0) == 0) {
       Write("\r\nOK\r\n");
     } else {
@@ -461,30 +462,53 @@ TEST_F(ModemTelephonyTest, TheConfigurationIsThePortSettingsAndIsWrittenBack) {
   EXPECT_EQ(restored.c_cflag, original.c_cflag);
 }
 
-TEST_F(ModemTelephonyTest, ASecondProgramFindsTheModemTaken) {
+// Each program takes the first modem no other one holds, from its start to its end;
+// one that finds them all taken cannot start.
+TEST_F(ModemTelephonyTest, ProgramsSpreadOverTheModemsAndTheLastFindsNoneFree) {
   UseModem();
+  FakeModem second_modem{ModemScript{}};
+  profiles_.Set("MODEM1", "Port", second_modem.path());
+  const fs::path lock0 = locks_ / LockFileName(modem_->path());
+  const fs::path lock1 = locks_ / LockFileName(second_modem.path());
+
   ASSERT_EQ(Initialize(), 1u);
-  const std::uint32_t line = OpenLine();
-  EXPECT_TRUE(fs::exists(locks_ / LockFileName(modem_->path())));
+  EXPECT_TRUE(fs::exists(lock0));
+  EXPECT_FALSE(fs::exists(lock1));
 
   QuickWindows other_windows(clock_);
   ModemTelephony other(profiles_, other_windows, diagnostics_, ports_, QuickOptions(locks_));
   std::uint32_t other_app = 0, count = 0, other_line = 0;
   ASSERT_EQ(other.lineInitialize(&other_app, 0, [](auto...) {}, "autre", &count), 0);
-  ASSERT_EQ(count, 1u);
-  Record config(512);
-  EXPECT_EQ(other.lineGetDevConfig(0, config, kDataModemClass), lineerr::kResourceUnavail);
-  EXPECT_EQ(other.lineOpen(other_app, 0, &other_line, kApiVersion14, 0, 0, 6, kMediaModeDataModem),
+  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(fs::exists(lock1));
+  EXPECT_EQ(diagnostics_.All(), "");  // a busy first modem is no fault here
+  ASSERT_EQ(other.lineOpen(other_app, 0, &other_line, kApiVersion14, 0, 0, 6,
+                           kMediaModeDataModem),
+            0);
+  Record id(256);
+  ASSERT_EQ(other.lineGetID(other_line, 0, 0, kCallSelectLine, id, kDataModemClass), 0);
+  EXPECT_EQ(id.Bytes(id.Get32(field::kVarStringOffset) + 4, second_modem.path().size()),
+            second_modem.path());
+
+  ModemTelephony third(profiles_, other_windows, diagnostics_, ports_, QuickOptions(locks_));
+  std::uint32_t third_app = 0;
+  EXPECT_EQ(third.lineInitialize(&third_app, 0, [](auto...) {}, "troisi\xE8me", &count),
             lineerr::kResourceUnavail);
   const std::string warnings = diagnostics_.All();
-  EXPECT_NE(warnings.find("d\xE9j\xE0 utilis\xE9 par un autre programme"), std::string::npos);
-  EXPECT_NE(warnings.find(std::to_string(::getpid())), std::string::npos);
+  EXPECT_NE(warnings.find("MODEM0 (" + modem_->path() + ") est d\xE9j\xE0 utilis\xE9 par un "
+                          "autre programme (processus " + std::to_string(::getpid()) + ")"),
+            std::string::npos)
+      << warnings;
+  EXPECT_NE(warnings.find("MODEM1 (" + second_modem.path() + ")"), std::string::npos);
+  EXPECT_NE(warnings.find("Aucun modem libre"), std::string::npos);
 
-  ASSERT_EQ(telephony_->lineClose(line), 0);
-  EXPECT_FALSE(fs::exists(locks_ / LockFileName(modem_->path())));
-  EXPECT_EQ(other.lineOpen(other_app, 0, &other_line, kApiVersion14, 0, 0, 6, kMediaModeDataModem),
-            0);
+  ASSERT_EQ(telephony_->lineShutdown(app_), 0);
+  EXPECT_FALSE(fs::exists(lock0));
+  ASSERT_EQ(third.lineInitialize(&third_app, 0, [](auto...) {}, "troisi\xE8me", &count), 0);
+  EXPECT_TRUE(fs::exists(lock0));
+  EXPECT_EQ(third.lineShutdown(third_app), 0);
   EXPECT_EQ(other.lineShutdown(other_app), 0);
+  EXPECT_FALSE(fs::exists(lock1));
 }
 
 TEST_F(ModemTelephonyTest, EveryGetIdHandsOutANewHandleToTheOnePort) {
@@ -650,7 +674,7 @@ TEST_F(ModemTelephonyTest, DroppingHangsUpWithTheEscapeWhereThereIsNoDtr) {
   const std::uint32_t line = OpenLine();
   const std::uint32_t call = MakeCall(line);
   ASSERT_TRUE(AwaitState(kCallStateConnected));
-  ASSERT_TRUE(modem_->online());
+  ASSERT_TRUE(PumpUntil([&] { return modem_->online(); }));
   ASSERT_EQ(telephony_->lineDrop(call, ""), 0);
   ASSERT_TRUE(AwaitState(kCallStateIdle));
   const std::vector<Event> states = CallStates();
@@ -658,8 +682,7 @@ TEST_F(ModemTelephonyTest, DroppingHangsUpWithTheEscapeWhereThereIsNoDtr) {
   EXPECT_EQ(states[2].param1, kCallStateDisconnected);
   EXPECT_EQ(states[2].param2, kDisconnectNormal);
   EXPECT_EQ(states[3].param1, kCallStateIdle);
-  EXPECT_FALSE(modem_->online());
-  EXPECT_EQ(modem_->Commands().back(), "ATH");
+  EXPECT_TRUE(PumpUntil([&] { return !modem_->online() && modem_->Commands().back() == "ATH"; }));
   EXPECT_EQ(modem_->Data(), "");  // the escape is not data
   EXPECT_EQ(telephony_->lineDrop(call, ""), lineerr::kInvalCallState);
   EXPECT_EQ(telephony_->lineDeallocateCall(call), 0);
@@ -704,8 +727,7 @@ TEST_F(ModemTelephonyTest, ClosingTheLineMidCallHangsUpAndSaysNothingMore) {
   ASSERT_TRUE(AwaitState(kCallStateConnected));
   const PortHandle port = PortOfCall(call);
   ASSERT_EQ(telephony_->lineClose(line), 0);
-  EXPECT_FALSE(modem_->online());
-  EXPECT_EQ(modem_->Commands().back(), "ATH");
+  EXPECT_TRUE(PumpUntil([&] { return !modem_->online() && modem_->Commands().back() == "ATH"; }));
   const std::size_t seen = events_.size();
   PumpUntil([] { return false; }, 50);
   EXPECT_EQ(events_.size(), seen);

@@ -127,6 +127,35 @@ TEST_F(PosixFileSystemTest, CreateAlwaysMakesAnEmptyPrivateFile) {
   EXPECT_FALSE(fs::exists(Path("plain") + "  "));
 }
 
+// Names are held in Windows-1252: on disk they are UTF-8, the name a user sees.
+TEST_F(PosixFileSystemTest, NamesReachTheDiskInUtf8AndTemporaryFilesStayBeside) {
+  const std::string held = Path("relev\xE9.txt");
+  const fs::path on_disk = folder_ / "relev\xC3\xA9.txt";
+  std::string created;
+  auto beside = files_.CreateBeside(held + " ", &created);
+  ASSERT_NE(beside, nullptr);
+  EXPECT_EQ(created.rfind(held + ".", 0), 0u) << created;
+  EXPECT_EQ(created.size(), held.size() + 7);
+  const fs::path temporary = on_disk.string() + created.substr(held.size());
+  EXPECT_TRUE(fs::exists(temporary));
+  EXPECT_EQ(ModeOf(temporary), 0600u);
+  std::size_t written = 0;
+  ASSERT_TRUE(beside->Write("data", 4, &written));
+  beside.reset();
+  EXPECT_NE(files_.CreateBeside(held, &created), nullptr);  // another name each time
+  EXPECT_NE(fs::path(on_disk.string() + created.substr(held.size())), temporary);
+
+  ASSERT_TRUE(files_.Move(held + created.substr(held.size()), held));
+  EXPECT_TRUE(fs::exists(on_disk));
+  EXPECT_EQ(files_.SizeOf(held), 0u);
+  ASSERT_TRUE(files_.Move(held + temporary.string().substr(on_disk.string().size()), held));
+  EXPECT_EQ(Slurp(on_disk), "data");
+  EXPECT_NE(files_.OpenForReading(held), nullptr);
+  EXPECT_TRUE(files_.Delete(held));
+  EXPECT_FALSE(fs::exists(on_disk));
+  EXPECT_EQ(files_.CreateBeside(Path("none/x"), &created), nullptr);
+}
+
 TEST_F(PosixFileSystemTest, WritesAndReadsEverything) {
   std::string big(3 << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
