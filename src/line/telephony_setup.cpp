@@ -19,11 +19,11 @@ constexpr std::uint32_t kReinitPauseMs = 5;
 
 // lineInitialize, asking the user again and again while the telephony system
 // re-initialises.
-std::int32_t InitializeWithRetry(Process& process) {
+std::int32_t InitializeWithRetry(Process& process, platform::InstanceHandle instance) {
   platform::Telephony& telephony = process.os.telephony;
   for (;;) {
     const std::int32_t result = telephony.lineInitialize(
-        &process.line.app_handle, 0,
+        &process.line.app_handle, instance,
         [&process](std::uint32_t device, std::uint32_t message, std::uintptr_t instance,
                    std::uintptr_t p1, std::uintptr_t p2, std::uintptr_t p3) {
           LineCallback(process, device, message, instance, p1, p2, p3);
@@ -91,8 +91,8 @@ void CloseCaptureFile(Process& process) {
 
 }  // namespace
 
-int StartTelephony(Process& process, platform::WindowHandle, platform::InstanceHandle) {
-  if (const std::int32_t result = InitializeWithRetry(process); result != 0) {
+int StartTelephony(Process& process, platform::WindowHandle, platform::InstanceHandle instance) {
+  if (const std::int32_t result = InitializeWithRetry(process, instance); result != 0) {
     ShutdownTelephony(process);
     return result;
   }

@@ -52,6 +52,16 @@ TEST(StartTelephonyTest, GrowsRecordsToTheNeededSize) {
   EXPECT_EQ(h.telephony.Calls("lineGetDevConfig")[0].args[1], platform::kVarStringSize);
 }
 
+// The telephony system learns which program it serves from the instance handle.
+TEST(StartTelephonyTest, GivesTheProgramsInstanceAndName) {
+  LineHarness h;
+  ASSERT_EQ(line::StartTelephony(h.process, 0, 0x400000), 0);
+  const auto initialize = h.telephony.Calls("lineInitialize");
+  ASSERT_EQ(initialize.size(), 1u);
+  EXPECT_EQ(initialize[0].args[0], 0x400000u);
+  EXPECT_EQ(initialize[0].text, "TAPIProcess");
+}
+
 TEST(StartTelephonyTest, RetriesWhileReinitialisingUntilCancel) {
   struct Case {
     unsigned reinit_answers;

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdio>
 
 #include "platform/win32/win32_paths.h"
 
@@ -66,6 +68,32 @@ class Win32File final : public File {
   HANDLE handle_;
 };
 
+// Names already taken are tried again with the next suffix, a bounded number of times.
+constexpr int kBesideAttempts = 100;
+
+std::string BesideSuffix(int attempt) {
+  static std::atomic<unsigned> counter{0};
+  const unsigned seed = GetCurrentProcessId() * 2654435761u + GetTickCount() +
+                        counter.fetch_add(1) * 7919u + static_cast<unsigned>(attempt);
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, ".%06X", seed & 0xFFFFFFu);
+  return suffix;
+}
+
+OpenProblem ProblemOfError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return OpenProblem::kMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return OpenProblem::kAccessDenied;
+    default:
+      return OpenProblem::kUnknown;
+  }
+}
+
 std::unique_ptr<File> OpenDiskFile(const std::string& path, DWORD access, DWORD sharing,
                                    DWORD disposition) {
   const std::string name = TrimTrailingBlanks(path);
@@ -90,6 +118,23 @@ std::unique_ptr<File> Win32FileSystem::CreateAlways(const std::string& path) {
   return OpenDiskFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
 }
 
+std::unique_ptr<File> Win32FileSystem::CreateBeside(const std::string& path,
+                                                    std::string* created) {
+  const std::string base = TrimTrailingBlanks(path);
+  if (base.empty()) return nullptr;
+  for (int attempt = 0; attempt < kBesideAttempts; ++attempt) {
+    const std::string name = base + BesideSuffix(attempt);
+    const HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      if (created != nullptr) *created = name;
+      return std::make_unique<Win32File>(handle);
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return nullptr;
+}
+
 bool Win32FileSystem::Delete(const std::string& path) {
   return DeleteFileA(TrimTrailingBlanks(path).c_str()) != FALSE;
 }
@@ -106,6 +151,21 @@ std::optional<std::uint64_t> Win32FileSystem::SizeOf(const std::string& path) {
     return std::nullopt;
   }
   return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+OpenProblem Win32FileSystem::ReadProblem(const std::string& path) {
+  const std::string name = TrimTrailingBlanks(path);
+  if (name.empty()) return OpenProblem::kMissing;
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ProblemOfError(GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return OpenProblem::kFolder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return OpenProblem::kNotAFile;
+  const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return ProblemOfError(GetLastError());
+  const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+  CloseHandle(handle);
+  return disk ? OpenProblem::kNone : OpenProblem::kNotAFile;
 }
 
 }  // namespace korval::platform::win32

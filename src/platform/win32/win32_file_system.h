@@ -18,11 +18,14 @@ class Win32FileSystem final : public FileSystem {
   std::unique_ptr<File> OpenForReading(const std::string& path) override;
   // Shared with nobody while open; the file takes the folder's default security.
   std::unique_ptr<File> CreateAlways(const std::string& path) override;
+  // A new file named after path with a suffix of its own, shared with nobody.
+  std::unique_ptr<File> CreateBeside(const std::string& path, std::string* created) override;
   bool Delete(const std::string& path) override;
   // A rename within the volume that replaces an existing target, as on the other
   // back-ends; a move to another volume fails.
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
+  OpenProblem ReadProblem(const std::string& path) override;
 };
 
 }  // namespace korval::platform::win32

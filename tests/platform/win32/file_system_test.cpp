@@ -75,20 +75,44 @@ TEST(Win32FileSystemTest, RefusesWhatIsNoFile) {
     const char* what;
     std::string path;
     bool can_create;
+    OpenProblem problem;
   } cases[] = {
-      {"a missing file", folder / "missing.txt", true},
-      {"a file in a missing folder", folder / "missing\\file.txt", false},
-      {"a folder", folder.path().string(), false},
-      {"a device", "NUL", false},
-      {"an empty path", "", false},
+      {"a missing file", folder / "missing.txt", true, OpenProblem::kMissing},
+      {"a file in a missing folder", folder / "missing\\file.txt", false,
+       OpenProblem::kMissing},
+      {"a folder", folder.path().string(), false, OpenProblem::kFolder},
+      {"a device", "NUL", false, OpenProblem::kNotAFile},
+      {"an empty path", "", false, OpenProblem::kMissing},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(files.OpenForReading(c.path), nullptr) << c.what;
+    EXPECT_EQ(files.ReadProblem(c.path), c.problem) << c.what;
     EXPECT_EQ(files.SizeOf(c.path), std::nullopt) << c.what;
     EXPECT_FALSE(files.Move(c.path, folder / "moved.txt")) << c.what;
     EXPECT_FALSE(files.Delete(c.path)) << c.what;
     EXPECT_EQ(files.CreateAlways(c.path) != nullptr, c.can_create) << c.what;
   }
+}
+
+// The statement's temporary file: beside its target, never over another file.
+TEST(Win32FileSystemTest, CreatesANewFileBesideATarget) {
+  ScratchFolder folder("korval-files");
+  Win32FileSystem files;
+  const std::string target = folder / "RELEVE.TXT";
+  std::string first;
+  std::string second;
+  auto a = files.CreateBeside(target + " ", &first);
+  auto b = files.CreateBeside(target, &second);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.rfind(target, 0), 0u) << first;
+  ASSERT_TRUE(Write(*a, "partial"));
+  a.reset();
+  EXPECT_EQ(Slurp(first), "partial");
+  EXPECT_EQ(files.ReadProblem(first), OpenProblem::kNone);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_EQ(files.CreateBeside(folder / "missing\\RELEVE.TXT", &first), nullptr);
 }
 
 // Another program opening the same file, before or after we do.
