@@ -31,6 +31,11 @@ class SimFileSystem final : public FileSystem {
   void FailOpen(const std::string& path) { Lock(), fail_open_.insert(Key(path)); }
   void FailCreate(const std::string& path) { Lock(), fail_create_.insert(Key(path)); }
   void FailWrites(const std::string& path) { Lock(), fail_write_.insert(Key(path)); }
+  // The disk fills up: a file created from now on takes at most this many bytes; the
+  // write that would pass it writes what fits and fails.
+  void FillDiskAt(const std::string& path, std::uint64_t bytes) {
+    Lock(), disk_full_at_[Key(path)] = bytes;
+  }
   // Reading past this offset of the file fails, from the given pass on (a pass
   // begins at each rewind).
   struct ReadFault {
@@ -58,6 +63,7 @@ class SimFileSystem final : public FileSystem {
   std::map<std::string, std::shared_ptr<Node>> files_;
   std::set<std::string> folders_, fail_open_, fail_create_, fail_write_;
   std::map<std::string, ReadFault> fail_read_at_;
+  std::map<std::string, std::uint64_t> disk_full_at_;
 };
 
 }  // namespace korval::platform::sim
