@@ -107,8 +107,9 @@ int SendParameterCard(Process& process, const std::string& card) {
     process.log.LogProgress("Carte param\xE8tre valide !\n");
     return 1;
   }
-  line::ClosePort(process);
+  // The read thread reads the port until HangUp stops it: only then is it closed.
   line::HangUp(process);
+  line::ClosePort(process);
   process.os.windows.MessageBox(platform::kNoWindow, "Carte param\xE8tre non valide !",
                                 "Communication", platform::kMbOk | platform::kMbIconQuestion);
   process.receive.ebcdic = false;

@@ -115,6 +115,7 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
   EXPECT_FALSE(h.process.call.link_active) << c.name;
   EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;
+  EXPECT_EQ(h.serial.InvalidHandleUses(), 0u) << c.name;  // nor used once closed
   EXPECT_LT(h.sim.world.Now(), 600'000u) << c.name;  // every job ends
 }
 
