@@ -57,10 +57,12 @@ void EndRecord(Process& process) {
     link::WriteLink(process, "\r");
     return;
   }
+  // The call may end during either pause, and whoever ends it closes the port.
   Pause(process, kBreakQuietMs);
+  if (!process.line.port.open()) return;
   process.os.serial.SetCommBreak(process.line.port.handle());
   Pause(process, kBreakMs);
-  process.os.serial.ClearCommBreak(process.line.port.handle());
+  if (process.line.port.open()) process.os.serial.ClearCommBreak(process.line.port.handle());
 }
 
 int SendParameterCard(Process& process, const std::string& card) {

@@ -206,6 +206,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"dropped in the record loop",
                  [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
                  true},
+        FailCase{"dropped in the record loop under profile 7", [](ExchangeHarness& h) {
+                   h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\n[175000123]\r\nPROFIL7=O\r\n");
+                   h.Bank().drop_after_records = 1;
+                 },
+                 {}, nullptr, true},
         FailCase{"dropped before OKF",
                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {}, nullptr,
                  true},
