@@ -125,29 +125,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("the value written does not read back");
   }
 
-  // Every other line survives byte for byte, in order; the last may gain a break.
-  // A removal may change the break next to it: a lone CR must not meet an LF.
+  // Every other line survives byte for byte, in order: the files differ in one place,
+  // where at most the key's line went and at most a key and a section came. The last
+  // line may gain a break; a removal may change the break next to it, so that a lone
+  // CR does not meet an LF.
   const std::vector<Line> before = Lines(file);
   const std::vector<Line> after = Lines(out);
-  std::size_t j = 0;
-  std::size_t lost = 0;
-  for (std::size_t i = 0; i < before.size(); ++i) {
+  auto same = [&](std::size_t i, std::size_t j) {
     const bool last = i + 1 == before.size();
-    auto same = [&](const Line& a, const Line& b) {
-      return a.text == b.text && (remove || a.end == b.end || (last && a.end.empty()));
-    };
-    std::size_t k = j;
-    while (k < after.size() && !same(before[i], after[k])) ++k;
-    if (k == after.size()) {
-      // Only the key's own line may be gone or rewritten.
-      if (before[i].text.find('=') == std::string_view::npos || ++lost > 1) {
-        Fail("a line other than the key's was lost");
-      }
-      continue;
-    }
-    j = k + 1;
+    return before[i].text == after[j].text &&
+           (remove || before[i].end == after[j].end || (last && before[i].end.empty()));
+  };
+  std::size_t head = 0;
+  while (head < before.size() && head < after.size() && same(head, head)) ++head;
+  std::size_t tail = 0;
+  while (tail < before.size() - head && tail < after.size() - head &&
+         same(before.size() - 1 - tail, after.size() - 1 - tail)) {
+    ++tail;
   }
-  if (after.size() > before.size() + 2) Fail("more than a key and a section were added");
+  const std::size_t gone = before.size() - head - tail;
+  if (gone > 1 || (gone == 1 && before[head].text.find('=') == std::string_view::npos)) {
+    Fail("a line other than the key's was lost or changed");
+  }
+  if (after.size() - head - tail > 2) Fail("more than a key and a section were added");
 
   // Every other key reads as before; the file's keys are looked up in its encoding.
   const std::string file_section = utf8 ? Cp1252ToUtf8(Trim(section)) : std::string(Trim(section));
