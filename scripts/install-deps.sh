@@ -2,6 +2,7 @@
 # Installs what the build and the tests need on Debian 12.
 set -euo pipefail
 
+# clang and its runtime libraries build the libFuzzer targets.
 # wine64 is the 64-bit loader; the `wine` package puts the `wine` command on
 # the PATH. The -posix compilers come with mingw-w64 but are named so that a
 # missing one is noticed.
@@ -18,6 +19,8 @@ packages=(
   wine64
   socat
   python3
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, ThreadSanitizer,
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the Windows build under
-# Wine. Each suite is counted; the last line is "N passed, N failed".
+# AddressSanitizer + UndefinedBehaviorSanitizer, the Windows build under
+# Wine, and the fuzz targets (their corpora replayed, then a short fuzz).
+# Each suite is counted; the last line is "N passed, N failed".
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -84,7 +85,14 @@ suite_wine() {
   ) || return 1
 }
 
-suites=(native tsan asan wine)
+# Replays each seed corpus and fuzzes each target briefly; scripts/fuzz.sh with a
+# longer time per target is the deeper run.
+suite_fuzz() {
+  step 600 "fuzz: build, replay, ${KORVAL_FUZZ_SECONDS:-20}s per target" \
+    bash scripts/fuzz.sh "${KORVAL_FUZZ_SECONDS:-20}" || return 1
+}
+
+suites=(native tsan asan wine fuzz)
 declare -A status seconds
 passed=0
 failed=0
