@@ -38,7 +38,8 @@ struct Chunk {
 // chunks once the card and its carriage return have come.
 class FuzzedBank final : public SimFarEnd {
  public:
-  FuzzedBank(SimWorld& world, std::vector<Chunk> chunks) : world_(world), chunks_(std::move(chunks)) {}
+  FuzzedBank(SimWorld& world, std::vector<Chunk> chunks)
+      : world_(world), chunks_(std::move(chunks)) {}
 
   void OnConnect(SimSerialPort& port, std::uint64_t at_ms) override {
     world_.At(at_ms + 500, [&port] { port.Deliver("\r\n\r\nTRANSPAC\r\n"); });

@@ -164,8 +164,10 @@ netemu::Options BankOptions(const Scenario& s) {
       case Fault::kNoise: {
         const std::vector<netemu::Step> steps = StepsFor(fault, statement);
         const netemu::Step step = steps[static_cast<std::size_t>(s.step) % steps.size()];
-        (fault == Fault::kDropAtStep ? o.drop_at
-                                     : fault == Fault::kSilence ? o.silent_at : o.garbage_at) = step;
+        netemu::Step& at = fault == Fault::kDropAtStep ? o.drop_at
+                           : fault == Fault::kSilence  ? o.silent_at
+                                                       : o.garbage_at;
+        at = step;
         break;
       }
       case Fault::kDropAtByte:
@@ -233,7 +235,9 @@ Scenario DrawScenario(Draw& draw) {
     s.chunk_size = draw.Between(1, 300);
     s.chunk_pace_ms = draw.Below(4) == 0 ? draw.Between(0, 2000) : draw.Between(0, 60);
     s.statement_delay_ms = draw.Chance(30) ? 0 : draw.Between(1, 1500);
-    if (draw.Chance(70)) s.previous_statement = "ANCIEN RELEVE\r" + Text(draw, draw.Between(1, 300));
+    if (draw.Chance(70)) {
+      s.previous_statement = "ANCIEN RELEVE\r" + Text(draw, draw.Between(1, 300));
+    }
   } else if (!draw.Chance(5)) {
     s.file = draw.Chance(3) ? std::string() : DrawFile(draw, RecordLength(s.action));
   }

@@ -50,7 +50,8 @@ class SimFile final : public File {
     std::size_t fits = count;
     if (room_) {
       const std::uint64_t used = node_->bytes.size();
-      fits = used >= *room_ ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, *room_ - used));
+      const std::uint64_t left = used >= *room_ ? 0 : *room_ - used;
+      fits = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
     }
     node_->bytes.append(static_cast<const char*>(bytes), fits);
     *written = fits;
