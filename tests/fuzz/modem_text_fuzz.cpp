@@ -73,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       lines += *line;
     }
+    // An empty piece is an idle turn too: a hold that has run out lets its bytes go.
     const ModemHangUpText::Result result = filter.Feed(piece, now);
+    if (piece.empty() && !result.data.empty()) released_by_time = true;
     passed += result.data;
     hung_up = result.hung_up;
   }
