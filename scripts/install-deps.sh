@@ -7,6 +7,7 @@ set -euo pipefail
 # with mingw-w64 but are named so that a missing one is noticed. The Windows
 # window tests run on an Xvfb display of their own; imagemagick and x11-utils
 # capture and inspect it.
+# clang and its runtime libraries build the libFuzzer targets.
 packages=(
   cmake
   ninja-build
@@ -26,6 +27,8 @@ packages=(
   imagemagick
   socat
   python3
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

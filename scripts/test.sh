@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, ThreadSanitizer,
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the 64-bit and 32-bit
-# Windows builds under Wine. Each suite is counted; the last line is "N passed, N failed".
+# AddressSanitizer + UndefinedBehaviorSanitizer, the 64-bit and 32-bit Windows
+# builds under Wine, and the fuzz targets (their corpora replayed, then a short
+# fuzz). Each suite is counted; the last line is "N passed, N failed".
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -144,11 +145,18 @@ windows_suite() {
   ) || return 1
 }
 
+# Replays each seed corpus and fuzzes each target briefly; scripts/fuzz.sh with a
+# longer time per target is the deeper run.
+suite_fuzz() {
+  step 600 "fuzz: build, replay, ${KORVAL_FUZZ_SECONDS:-20}s per target" \
+    bash scripts/fuzz.sh "${KORVAL_FUZZ_SECONDS:-20}" || return 1
+}
+
 suite_wine64() { windows_suite wine64 mingw win64; }
 suite_wine32() { windows_suite wine32 mingw32 win32; }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.
-read -r -a suites <<<"${KORVAL_TEST_SUITES:-native tsan asan wine64 wine32}"
+read -r -a suites <<<"${KORVAL_TEST_SUITES:-native tsan asan wine64 wine32 fuzz}"
 for s in "${suites[@]}"; do
   if ! declare -F "suite_$s" >/dev/null; then
     echo "test.sh: no suite '$s'" >&2

@@ -58,10 +58,12 @@ void EndRecord(Process& process) {
     link::WriteLink(process, "\r");
     return;
   }
+  // The call may end during either pause, and whoever ends it closes the port.
   Pause(process, kBreakQuietMs);
+  if (!process.line.port.open()) return;
   process.os.serial.SetCommBreak(process.line.port.handle());
   Pause(process, kBreakMs);
-  process.os.serial.ClearCommBreak(process.line.port.handle());
+  if (process.line.port.open()) process.os.serial.ClearCommBreak(process.line.port.handle());
 }
 
 int SendParameterCard(Process& process, const std::string& card) {
@@ -106,8 +108,9 @@ int SendParameterCard(Process& process, const std::string& card) {
     process.log.LogProgress("Carte param\xE8tre valide !\n");
     return 1;
   }
-  line::ClosePort(process);
+  // The read thread reads the port until HangUp stops it: only then is it closed.
   line::HangUp(process);
+  line::ClosePort(process);
   ShowFailureBox(process, "Carte param\xE8tre non valide !", "Communication",
                  platform::kMbOk | platform::kMbIconQuestion);
   process.receive.ebcdic = false;

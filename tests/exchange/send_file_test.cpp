@@ -119,6 +119,7 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
   EXPECT_FALSE(h.process.call.link_active) << c.name;
   EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;
+  EXPECT_EQ(h.serial.InvalidHandleUses(), 0u) << c.name;  // nor used once closed
   EXPECT_LT(h.sim.world.Now(), 600'000u) << c.name;  // every job ends
 }
 
@@ -219,6 +220,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"dropped in the record loop",
                  [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
                  true},
+        FailCase{"dropped in the record loop under profile 7", [](ExchangeHarness& h) {
+                   h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\n[175000123]\r\nPROFIL7=O\r\n");
+                   h.Bank().drop_after_records = 1;
+                 },
+                 {}, nullptr, true},
         FailCase{"dropped before OKF",
                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {},
                  kSentNotAcknowledged, true},

@@ -8,11 +8,13 @@ namespace korval::platform::sim {
 class SimFile final : public File {
  public:
   SimFile(std::shared_ptr<SimFileSystem::Node> node, bool writable, bool writes_fail,
-          std::optional<SimFileSystem::ReadFault> fail_read_at)
+          std::optional<SimFileSystem::ReadFault> fail_read_at,
+          std::optional<std::uint64_t> room = std::nullopt)
       : node_(std::move(node)),
         writable_(writable),
         writes_fail_(writes_fail),
-        fail_read_at_(fail_read_at) {}
+        fail_read_at_(fail_read_at),
+        room_(room) {}
 
   std::optional<std::uint64_t> Size() override {
     std::lock_guard lock(node_->mutex);
@@ -45,9 +47,15 @@ class SimFile final : public File {
     std::lock_guard lock(node_->mutex);
     *written = 0;
     if (!writable_ || writes_fail_) return false;
-    node_->bytes.append(static_cast<const char*>(bytes), count);
-    *written = count;
-    return true;
+    std::size_t fits = count;
+    if (room_) {
+      const std::uint64_t used = node_->bytes.size();
+      const std::uint64_t left = used >= *room_ ? 0 : *room_ - used;
+      fits = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+    }
+    node_->bytes.append(static_cast<const char*>(bytes), fits);
+    *written = fits;
+    return fits == count;
   }
 
  private:
@@ -55,6 +63,7 @@ class SimFile final : public File {
   bool writable_;
   bool writes_fail_;
   std::optional<SimFileSystem::ReadFault> fail_read_at_;
+  std::optional<std::uint64_t> room_;  // the disk's room for this file
   std::size_t position_ = 0;
   int passes_ = 0;  // rewinds so far
 };
@@ -80,7 +89,9 @@ std::unique_ptr<File> SimFileSystem::CreateAlways(const std::string& path) {
   if (key.empty() || fail_create_.count(key) || folders_.count(key)) return nullptr;
   auto node = std::make_shared<Node>();
   files_[key] = node;
-  return std::make_unique<SimFile>(node, true, fail_write_.count(key) > 0, std::nullopt);
+  std::optional<std::uint64_t> room;
+  if (auto full = disk_full_at_.find(key); full != disk_full_at_.end()) room = full->second;
+  return std::make_unique<SimFile>(node, true, fail_write_.count(key) > 0, std::nullopt, room);
 }
 
 std::unique_ptr<File> SimFileSystem::CreateBeside(const std::string& path,

@@ -41,6 +41,11 @@ class SimFileSystem final : public FileSystem {
   void FailMove(const std::string& from) { Lock(), fail_move_.insert(Key(from)); }
   // Every path held, in order.
   std::vector<std::string> Paths() const;
+  // The disk fills up: a file created from now on takes at most this many bytes; the
+  // write that would pass it writes what fits and fails.
+  void FillDiskAt(const std::string& path, std::uint64_t bytes) {
+    Lock(), disk_full_at_[Key(path)] = bytes;
+  }
   // Reading past this offset of the file fails, from the given pass on (a pass
   // begins at each rewind).
   struct ReadFault {
@@ -70,6 +75,7 @@ class SimFileSystem final : public FileSystem {
       fail_move_;
   int beside_count_ = 0;
   std::map<std::string, ReadFault> fail_read_at_;
+  std::map<std::string, std::uint64_t> disk_full_at_;
 };
 
 }  // namespace korval::platform::sim

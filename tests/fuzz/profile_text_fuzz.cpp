@@ -1,0 +1,169 @@
+// The profile text read and written: no input crashes; a value written reads back;
+// every other line keeps its bytes; every other key keeps its value.
+//
+// Input: section, key and value, each ended by a NUL byte, then a byte whose low bit
+// removes the key instead, then the file's bytes.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/profile_text.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+using korval::platform::Cp1252ToUtf8;
+using korval::platform::ReadProfileValue;
+using korval::platform::Utf8ToCp1252;
+using korval::platform::WriteProfileValue;
+
+constexpr std::size_t kRoom = 1 << 20;
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "profile text: %s\n", what);
+  std::abort();
+}
+
+std::string_view Take(std::string_view& input) {
+  const std::size_t end = input.find('\0');
+  const std::string_view field = input.substr(0, end);
+  input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+  return field;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+struct Line {
+  std::string_view text;
+  std::string_view end;  // its break: CRLF, LF, CR or nothing
+};
+
+std::vector<Line> Lines(std::string_view bytes) {
+  if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+  std::vector<Line> lines;
+  while (!bytes.empty()) {
+    std::size_t end = bytes.find_first_of("\r\n");
+    if (end == std::string_view::npos) end = bytes.size();
+    std::size_t next = end;
+    if (next < bytes.size()) next += bytes.substr(end, 2) == "\r\n" ? 2 : 1;
+    lines.push_back({bytes.substr(0, end), bytes.substr(end, next - end)});
+    bytes.remove_prefix(next);
+  }
+  return lines;
+}
+
+// Every (section, key) of the file, as the file spells them.
+std::vector<std::pair<std::string_view, std::string_view>> Keys(std::string_view bytes) {
+  std::vector<std::pair<std::string_view, std::string_view>> keys;
+  std::optional<std::string_view> section;
+  for (const Line& line : Lines(bytes)) {
+    const std::string_view text = Trim(line.text);
+    if (text.empty() || text.front() == ';') continue;
+    if (text.front() == '[' && text.find(']') != std::string_view::npos) {
+      section = Trim(text.substr(1, text.find(']') - 1));
+      continue;
+    }
+    const std::size_t equals = text.find('=');
+    if (section && equals != std::string_view::npos) {
+      keys.emplace_back(*section, Trim(text.substr(0, equals)));
+    }
+  }
+  return keys;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::string section(Take(input));
+  const std::string key(Take(input));
+  const std::string given(Take(input));
+  const bool remove = !input.empty() && (input.front() & 1) != 0;
+  if (!input.empty()) input.remove_prefix(1);
+  const std::string_view file = input;
+  const bool utf8 = file.substr(0, kBom.size()) == kBom;
+
+  ReadProfileValue(file, section, key, kRoom);
+  ReadProfileValue(file, section, key, size % 7);
+  const std::optional<std::string> value =
+      remove ? std::nullopt : std::optional<std::string>(given);
+  const std::string out = WriteProfileValue(file, section, key, value);
+  if (!korval::platform::IsWritableProfileName(section, key)) {
+    if (out != file) Fail("names that cannot be written changed the file");
+    return 0;
+  }
+
+  // The value written reads back, unless blanks or quotes around it are lost as the
+  // profile rules say, or it does not survive the file's encoding.
+  const std::string written = given.substr(0, given.find_first_of("\r\n"));
+  const bool plain = Trim(written) == written &&
+                     !(written.size() >= 2 && (written.front() == '"' || written.front() == '\'') &&
+                       written.back() == written.front()) &&
+                     (!utf8 || Utf8ToCp1252(Cp1252ToUtf8(written)) == written);
+  if (!remove && plain && ReadProfileValue(out, section, key, kRoom) != written) {
+    Fail("the value written does not read back");
+  }
+
+  // Every other line survives byte for byte, in order: the files differ in one place,
+  // where at most the key's line went and at most a key and a section came. The last
+  // line may gain a break; a removal may change the break next to it, so that a lone
+  // CR does not meet an LF.
+  const std::vector<Line> before = Lines(file);
+  const std::vector<Line> after = Lines(out);
+  auto same = [&](std::size_t i, std::size_t j) {
+    const bool last = i + 1 == before.size();
+    return before[i].text == after[j].text &&
+           (remove || before[i].end == after[j].end || (last && before[i].end.empty()));
+  };
+  std::size_t head = 0;
+  while (head < before.size() && head < after.size() && same(head, head)) ++head;
+  std::size_t tail = 0;
+  while (tail < before.size() - head && tail < after.size() - head &&
+         same(before.size() - 1 - tail, after.size() - 1 - tail)) {
+    ++tail;
+  }
+  const std::size_t gone = before.size() - head - tail;
+  if (gone > 1 || (gone == 1 && before[head].text.find('=') == std::string_view::npos)) {
+    Fail("a line other than the key's was lost or changed");
+  }
+  if (after.size() - head - tail > 2) Fail("more than a key and a section were added");
+
+  // Every other key reads as before; the file's keys are looked up in its encoding.
+  const std::string file_section = utf8 ? Cp1252ToUtf8(Trim(section)) : std::string(Trim(section));
+  const std::string file_key = utf8 ? Cp1252ToUtf8(Trim(key)) : std::string(Trim(key));
+  std::size_t checked = 0;
+  for (const auto& [s, k] : Keys(file)) {
+    if (++checked > 64) break;
+    const std::string api_section = utf8 ? Utf8ToCp1252(s) : std::string(s);
+    const std::string api_key = utf8 ? Utf8ToCp1252(k) : std::string(k);
+    const std::string looked_section = utf8 ? Cp1252ToUtf8(api_section) : api_section;
+    const std::string looked_key = utf8 ? Cp1252ToUtf8(api_key) : api_key;
+    if (SameName(looked_section, file_section) && SameName(looked_key, file_key)) continue;
+    if (ReadProfileValue(file, api_section, api_key, kRoom) !=
+        ReadProfileValue(out, api_section, api_key, kRoom)) {
+      Fail("another key's value changed");
+    }
+  }
+  return 0;
+}
