@@ -4,7 +4,8 @@ set -euo pipefail
 
 # wine64 is the 64-bit loader; the `wine` package puts the `wine` command on
 # the PATH. The -posix compilers come with mingw-w64 but are named so that a
-# missing one is noticed.
+# missing one is noticed. dpkg-dev (dpkg-shlibdeps) and file let CPack compute
+# the .deb's dependencies; man-db and groff-base check the manual pages.
 packages=(
   cmake
   ninja-build
@@ -18,6 +19,10 @@ packages=(
   wine64
   socat
   python3
+  dpkg-dev
+  file
+  man-db
+  groff-base
 )
 
 missing=()

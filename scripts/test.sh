@@ -43,6 +43,14 @@ suite_native() {
   step 1800 "native: ctest" ctest --test-dir build "${ctest_args[@]}" || return 1
 }
 
+# The .deb made from the native build, installed into a fresh root and run.
+suite_package() {
+  step 300 "package: configure" cmake --preset default || return 1
+  step 1800 "package: build" \
+    cmake --build --preset default -j"$jobs" --target korvalcom korval-netemu || return 1
+  step 600 "package: make, install and run the .deb" bash scripts/test-package.sh build || return 1
+}
+
 suite_tsan() {
   step 300 "tsan: configure" cmake --preset tsan || return 1
   step 1800 "tsan: build" cmake --build --preset tsan -j"$jobs" || return 1
@@ -84,7 +92,7 @@ suite_wine() {
   ) || return 1
 }
 
-suites=(native tsan asan wine)
+suites=(native package tsan asan wine)
 declare -A status seconds
 passed=0
 failed=0
