@@ -8,6 +8,8 @@ set -euo pipefail
 # window tests run on an Xvfb display of their own; imagemagick and x11-utils
 # capture and inspect it.
 # clang and its runtime libraries build the libFuzzer targets.
+# dpkg-dev (dpkg-shlibdeps) and file let CPack compute the .deb's dependencies;
+# man-db and groff-base check the manual pages.
 packages=(
   cmake
   ninja-build
@@ -29,6 +31,10 @@ packages=(
   python3
   clang
   libclang-rt-14-dev
+  dpkg-dev
+  file
+  man-db
+  groff-base
 )
 
 missing=()

@@ -44,6 +44,14 @@ suite_native() {
   step 1800 "native: ctest" ctest --test-dir build "${ctest_args[@]}" || return 1
 }
 
+# The .deb made from the native build, installed into a fresh root and run.
+suite_package() {
+  step 300 "package: configure" cmake --preset default || return 1
+  step 1800 "package: build" \
+    cmake --build --preset default -j"$jobs" --target korvalcom korval-netemu || return 1
+  step 600 "package: make, install and run the .deb" bash scripts/test-package.sh build || return 1
+}
+
 suite_tsan() {
   step 300 "tsan: configure" cmake --preset tsan || return 1
   step 1800 "tsan: build" cmake --build --preset tsan -j"$jobs" || return 1
@@ -156,7 +164,7 @@ suite_wine64() { windows_suite wine64 mingw win64; }
 suite_wine32() { windows_suite wine32 mingw32 win32; }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.
-read -r -a suites <<<"${KORVAL_TEST_SUITES:-native tsan asan wine64 wine32 fuzz}"
+read -r -a suites <<<"${KORVAL_TEST_SUITES:-native package tsan asan wine64 wine32 fuzz}"
 for s in "${suites[@]}"; do
   if ! declare -F "suite_$s" >/dev/null; then
     echo "test.sh: no suite '$s'" >&2

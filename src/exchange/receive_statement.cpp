@@ -4,6 +4,7 @@
 #include "exchange/pump.h"
 #include "exchange/records.h"
 #include "exchange/reentry_guard.h"
+#include "exchange/transfer_meter.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/ebcdic.h"
@@ -43,29 +44,37 @@ Reception Receive(Process& process, std::size_t* end_position) {
       link::ReadLimitMs(process, link::kReceptionQuietKey, link::kReceptionQuietDefaultS);
   std::uint32_t last_arrival = process.os.clock.TickCount();
   std::uint64_t seen = 0;
+  std::uint64_t before_statement = 0;
   {
     link::ReceiveBusySection section(process);
     seen = process.receive.received_total;
+    // The buffer still holds the first piece, captured already: it counts too.
+    before_statement = seen - process.receive.buffer.size();
   }
+  TransferMeter meter(process, TransferMeter::Direction::kReceiving);
   for (;;) {
     PumpMessage(process);
     if (line::CallEnded(process)) return Reception::kCallDropped;
+    bool ended = false;
     {
       link::ReceiveBusySection section(process);
       // Checked under busy: the arrival that completes the end record is stored first.
       if (process.receive.capture_failed) return Reception::kNotStored;
-      std::string& buffer = process.receive.buffer;
-      const std::size_t end = buffer.find(kEndRecord);
-      if (end != std::string::npos) {
-        *end_position = end;
-        return Reception::kEnded;
-      }
-      if (buffer.size() > kSearchWindowMax) buffer.erase(0, buffer.size() - kSearchWindowKept);
       if (process.receive.received_total != seen) {
         seen = process.receive.received_total;
         last_arrival = process.os.clock.TickCount();
       }
+      std::string& buffer = process.receive.buffer;
+      const std::size_t end = buffer.find(kEndRecord);
+      if (end != std::string::npos) {
+        *end_position = end;
+        ended = true;
+      } else if (buffer.size() > kSearchWindowMax) {
+        buffer.erase(0, buffer.size() - kSearchWindowKept);
+      }
     }
+    meter.Received(seen - before_statement);
+    if (ended) return Reception::kEnded;
     if (process.os.clock.TickCount() - last_arrival > quiet_limit_ms) return Reception::kSilent;
   }
 }

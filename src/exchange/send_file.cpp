@@ -7,6 +7,7 @@
 #include "exchange/pump.h"
 #include "exchange/records.h"
 #include "exchange/reentry_guard.h"
+#include "exchange/transfer_meter.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/await_reply.h"
@@ -84,7 +85,10 @@ void DropCall(Process& process) {
 
 // The records, each followed by the end-of-record signal and some quiet; false when
 // the transfer stopped.
-bool SendRecords(Process& process, platform::File& file, std::size_t record_length) {
+bool SendRecords(Process& process, platform::File& file, std::size_t record_length,
+                 std::uint64_t records_total) {
+  TransferMeter meter(process, TransferMeter::Direction::kSending, records_total);
+  std::uint64_t sent = 0;
   std::string record;
   for (;;) {
     const ChunkRead read = ReadChunk(file, record, record_length);
@@ -101,6 +105,8 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     }
     DispatchWaiting(process);
     EndRecord(process);
+    ++sent;
+    meter.Sent(sent, sent * record_length);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
       DropCall(process);
       return false;
@@ -141,7 +147,7 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
 
   process.os.diagnostics.DebugOutput("Envoi du contenu du fichier !\n");
   log.LogProgress("Envoi du contenu du fichier !\n");
-  if (!SendRecords(process, *file, record_bytes)) return 0;
+  if (!SendRecords(process, *file, record_bytes, *length / record_bytes)) return 0;
 
   if (process.job.is_windows_nt) Pause(process, kNtQuietBeforeEndMs);
   EmptyReceiveBuffer(process);  // "OKF" counts only from here on

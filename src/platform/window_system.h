@@ -38,6 +38,16 @@ struct DialogResource {
   std::string caption;
 };
 
+// How far a long transfer has gone, for a status line apart from the progress log.
+struct TransferProgress {
+  enum class Direction { kSending, kReceiving };
+  Direction direction = Direction::kReceiving;
+  std::uint64_t records_done = 0;   // sending only
+  std::uint64_t records_total = 0;  // sending only
+  std::uint64_t bytes = 0;          // moved so far
+  std::uint32_t elapsed_ms = 0;     // since the transfer began
+};
+
 enum class DialogKey { kEnter, kEscape };
 // What a modal dialog is told. Every call comes on the main thread, from inside
 // RunModal or a nested PumpMessage.
@@ -96,6 +106,12 @@ class WindowSystem {
   virtual void Post(std::function<void()> task) = 0;
   // Any thread: ends the current or next idle block of PumpMessage early.
   virtual void Wake() = 0;
+
+  // Main thread, as often as the figures change: a front-end that can show a status
+  // line in place (a terminal) does, as often as it sees fit. Nothing by default.
+  virtual void ShowTransferProgress(const TransferProgress&) {}
+  // The transfer has ended, whichever way: the status line goes.
+  virtual void EndTransferProgress() {}
 };
 
 }  // namespace korval::platform

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -202,22 +203,24 @@ std::string Emulator::Received() const { return ReadFile(dir_ / "received.bin");
 std::string Emulator::Stderr() const { return ReadFile(dir_ / "netemu.err"); }
 
 bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
-                  const std::string& job) {
+                  const std::string& job, const std::string& stderr_path) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "KORVAL_WININI=", 14) != 0) env.emplace_back(*e);
   }
   env.push_back("KORVAL_WININI=" + win_ini);
   return child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false,
-                     dir / "korvalcom.out", dir / "korvalcom.err");
+                     dir / "korvalcom.out",
+                     stderr_path.empty() ? dir / "korvalcom.err" : stderr_path);
 }
 
-ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s) {
+ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s,
+                         const std::string& stderr_path) {
   ProgramRun run;
   run.status = child.Wait(timeout_s * 1000);
   run.seconds = child.seconds();
   run.out = ReadFile(dir / "korvalcom.out");
-  run.err = ReadFile(dir / "korvalcom.err");
+  if (stderr_path.empty()) run.err = ReadFile(dir / "korvalcom.err");
   return run;
 }
 
@@ -290,10 +293,42 @@ ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int tim
 }
 
 ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
-                      int timeout_s) {
+                      int timeout_s, const std::string& stderr_path) {
   Child child;
-  if (!StartProgram(child, dir, win_ini, job)) return ProgramRun{};
-  return FinishProgram(child, dir, timeout_s);
+  if (!StartProgram(child, dir, win_ini, job, stderr_path)) return ProgramRun{};
+  return FinishProgram(child, dir, timeout_s, stderr_path);
+}
+
+Terminal::Terminal() {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  char name[128];
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name, sizeof name) != 0) {
+    return;
+  }
+  keeper_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  struct termios settings;
+  if (keeper_ < 0 || ::tcgetattr(keeper_, &settings) != 0) return;
+  ::cfmakeraw(&settings);
+  if (::tcsetattr(keeper_, TCSANOW, &settings) != 0) return;
+  path_ = name;
+}
+
+Terminal::~Terminal() {
+  if (keeper_ >= 0) ::close(keeper_);
+  if (master_ >= 0) ::close(master_);
+}
+
+std::string Terminal::ReadAll() {
+  std::string got;
+  for (;;) {
+    pollfd entry = {master_, POLLIN, 0};
+    if (::poll(&entry, 1, 200) != 1 || !(entry.revents & POLLIN)) return got;
+    char buffer[4096];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
 }
 
 std::optional<std::string> ReportValue(const std::string& report, const std::string& key) {

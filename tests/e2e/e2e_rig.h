@@ -94,14 +94,16 @@ struct ProgramRun {
   std::string err;  // message boxes and warnings
 };
 
-// korvalcom /B:<job> with KORVAL_WININI naming win_ini, bounded by timeout_s.
+// korvalcom /B:<job> with KORVAL_WININI naming win_ini, bounded by timeout_s. Standard
+// error goes to stderr_path when one is given (err is then left empty).
 ProgramRun RunProgram(const TempDir& dir, const std::string& win_ini, const std::string& job,
-                      int timeout_s);
+                      int timeout_s, const std::string& stderr_path = {});
 // The same in two halves, for runs that overlap: each writes its output in its own
 // folder.
 bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
-                  const std::string& job);
-ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s);
+                  const std::string& job, const std::string& stderr_path = {});
+ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s,
+                         const std::string& stderr_path = {});
 
 // How korvalcom is started by RunProgramWith.
 struct ProgramStart {
@@ -117,6 +119,25 @@ struct ProgramStart {
 // stop_sent then says whether it was.
 ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int timeout_s,
                           bool* stop_sent = nullptr);
+
+// A raw pseudo-terminal for a child's output; the test reads what the child wrote
+// from the master side.
+class Terminal {
+ public:
+  Terminal();
+  ~Terminal();
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+  // The slave device; empty when no pseudo-terminal could be made.
+  const std::string& path() const { return path_; }
+  // Everything written so far, waiting a moment for the last bytes.
+  std::string ReadAll();
+
+ private:
+  int master_ = -1;
+  int keeper_ = -1;  // keeps the slave side alive after the child has closed it
+  std::string path_;
+};
 
 // The value after "key: " on the report's first line that starts so; nothing if none.
 std::optional<std::string> ReportValue(const std::string& report, const std::string& key);

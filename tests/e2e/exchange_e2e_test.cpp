@@ -27,6 +27,7 @@ const std::string kCard = "CARTE E2E 0042";
 const std::string kCardValid = "Carte param\xC3\xA8tre valide !";
 const std::string kSent = "Envoi du fichier termin\xC3\xA9 normalement !";
 const std::string kStatementDone = "Relev\xC3\xA9 entierement re\xC3\xA7u !";
+const std::string kStatusLine = "\rR\xC3\xA9" "ception : ";
 const std::string kStatementCut = "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\xA9" "e !";
 
 // Fixed-length records of bytes that survive the trip to EBCDIC and back.
@@ -375,6 +376,7 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
   EXPECT_EQ(stored.substr(0, statement.size()), statement);
   EXPECT_NE(stored.find(kEndRecord, statement.size()), std::string::npos) << stored;
   EXPECT_EQ(ReadFile(dir / "releve.BAK"), "PREVIOUS STATEMENT\r");
+  EXPECT_FALSE(Contains(run.err, kStatusLine)) << "a status line on a file: " << run.err;
 
   const std::string report = FinishedReport(emu);
   EXPECT_EQ(ReportValue(report, "statement bytes sent"), std::to_string(statement.size()));
@@ -389,6 +391,36 @@ INSTANTIATE_TEST_SUITE_P(Pacing, StatementE2e,
                          ::testing::Values(StatementCase{"PacedChunks", "64", "200"},
                                            StatementCase{"WithTheAnswer", "500", "0"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(E2e, StatusLineOnATerminalIsErasedAndStaysOutOfTheLog) {
+  const std::string statement = Statement(60);  // 64 bytes every 50 ms: about 2 s
+  WriteFile(dir / "bank.txt", statement);
+  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--chunk-size", "64",
+                                 "--chunk-pace-ms", "50"}));
+  ASSERT_FALSE(emu.pty().empty());
+  WriteWinIni(emu.pty());
+  WriteJob("R", dir / "releve.txt");
+  Terminal terminal;
+  ASSERT_FALSE(terminal.path().empty());
+
+  const ProgramRun run = RunProgram(dir, dir / "win.ini", dir / "job.ini", kProgramTimeoutS,
+                                    terminal.path());
+
+  EXPECT_EQ(run.status, std::optional<int>(0)) << run.out;
+  const std::string err = terminal.ReadAll();
+  EXPECT_TRUE(Contains(err, kStatusLine)) << err;
+  // The last line drawn was blanked out, and nothing but status lines came.
+  const std::size_t last = err.find_last_not_of(" \r");
+  ASSERT_NE(last, std::string::npos) << err;
+  const std::size_t blanked = err.find('\r', last);
+  ASSERT_NE(blanked, std::string::npos) << err;
+  EXPECT_EQ(err.substr(blanked).find_first_not_of(" \r"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\n'), std::string::npos) << err;
+  EXPECT_FALSE(Contains(run.out, "ception : ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, kStatementDone)) << run.out;
+  EXPECT_EQ(ReadFile(dir / "releve.txt").substr(0, statement.size()), statement);
+  FinishedReport(emu);
+}
 
 // A failed request leaves the statement and its .BAK as they were; what came is kept
 // beside them, under the name the log gives.

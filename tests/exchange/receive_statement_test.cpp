@@ -63,6 +63,12 @@ TEST(ReceiveStatementTest, StatementIsStoredAndAcknowledged) {
     EXPECT_TRUE(h.Logged("R\xE9" "ception du relev\xE9 en cours !")) << c.name;
     EXPECT_TRUE(h.Logged("Relev\xE9 entierement re\xE7u !")) << c.name;
     EXPECT_TRUE(h.sim.windows.MessageBoxes().empty()) << c.name;
+    // The status line counted what the file received, the first piece too.
+    const auto& shown = h.sim.windows.ProgressShown();
+    ASSERT_FALSE(shown.empty()) << c.name;
+    EXPECT_EQ(shown.back().direction, platform::TransferProgress::Direction::kReceiving);
+    EXPECT_EQ(shown.back().bytes, stored.size()) << c.name;
+    EXPECT_FALSE(h.sim.windows.StatusLineOpen()) << c.name;
   }
 }
 

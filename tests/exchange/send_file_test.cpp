@@ -60,6 +60,18 @@ TEST_P(SendFileJobTest, WholeFileReachesTheBank) {
   EXPECT_TRUE(h.sim.windows.MessageBoxes().empty());
   EXPECT_EQ(h.serial.DoubleCloses(), 0u);
   EXPECT_EQ(h.serial.SettleTimeouts(), 0u);
+
+  // The status line counted every record out of the total, and went at the end.
+  const auto& shown = h.sim.windows.ProgressShown();
+  ASSERT_EQ(shown.size(), c.records + 1);
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_EQ(shown[i].direction, platform::TransferProgress::Direction::kSending);
+    EXPECT_EQ(shown[i].records_done, i);
+    EXPECT_EQ(shown[i].records_total, c.records);
+    EXPECT_EQ(shown[i].bytes, i * c.record_length);
+    if (i > 0) EXPECT_GT(shown[i].elapsed_ms, shown[i - 1].elapsed_ms);
+  }
+  EXPECT_FALSE(h.sim.windows.StatusLineOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,8 +1,11 @@
 #include "platform/posix/console_window_system.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 
+#include "platform/posix/transfer_status_line.h"
 #include "platform/text_encoding.h"
 
 namespace korval::platform::posix {
@@ -27,6 +30,7 @@ void ConsoleWindowSystem::InstallCloseSignals() {
 
 int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
                                     const std::string& title, std::uint32_t style) {
+  EraseStatusLine();
   std::fprintf(err_, "[%s] %s\n", Cp1252ToUtf8(title).c_str(), Cp1252ToUtf8(text).c_str());
   std::fflush(err_);
   // No batch run may wait for a person.
@@ -58,8 +62,36 @@ void ConsoleWindowSystem::OnDialogEnded(WindowHandle window, const WindowRecord&
 }
 
 void ConsoleWindowSystem::PrintLine(const std::string& line) {
+  EraseStatusLine();
   std::fprintf(out_, "%s\n", Cp1252ToUtf8(line).c_str());
   std::fflush(out_);
+}
+
+void ConsoleWindowSystem::ShowTransferProgress(const TransferProgress& progress) {
+  if (!StatusOnTerminal()) return;
+  const std::uint32_t now = clock_.TickCount();
+  if (status_width_ > 0 && now - status_drawn_at_ < kStatusPeriodMs) return;
+  const std::string text = FormatTransferStatus(progress);
+  // Blanks cover what a longer line before left behind.
+  const std::string blanks(status_width_ > text.size() ? status_width_ - text.size() : 0, ' ');
+  std::fprintf(err_, "\r%s%s", Cp1252ToUtf8(text).c_str(), blanks.c_str());
+  std::fflush(err_);
+  status_width_ = std::max<std::size_t>(text.size(), 1);
+  status_drawn_at_ = now;
+}
+
+void ConsoleWindowSystem::EndTransferProgress() { EraseStatusLine(); }
+
+bool ConsoleWindowSystem::StatusOnTerminal() {
+  if (!err_is_terminal_) err_is_terminal_ = ::isatty(::fileno(err_)) == 1;
+  return *err_is_terminal_;
+}
+
+void ConsoleWindowSystem::EraseStatusLine() {
+  if (status_width_ == 0) return;
+  std::fprintf(err_, "\r%s\r", std::string(status_width_, ' ').c_str());
+  std::fflush(err_);
+  status_width_ = 0;
 }
 
 }  // namespace korval::platform::posix

@@ -1,10 +1,12 @@
 #pragma once
 // The console front-end: a batch run on Linux has no dialog window. The windows live
 // in memory; completed log lines go to standard output and message boxes to standard
-// error, both in UTF-8, and every box is answered at once.
+// error, both in UTF-8, and every box is answered at once. A long transfer's status
+// line is drawn in place on standard error when, and only when, it is a terminal.
 
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "platform/queued_window_system.h"
 
@@ -21,6 +23,11 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
   // SIGINT and SIGTERM become the main window's close request.
   static void InstallCloseSignals();
 
+  void ShowTransferProgress(const TransferProgress& progress) override;
+  void EndTransferProgress() override;
+  // The status line is redrawn at most this often.
+  static constexpr std::uint32_t kStatusPeriodMs = 250;
+
  protected:
   void WaitIdle(std::optional<std::uint32_t> due_in_ms) override;
   void OnListChanged(WindowHandle window, const WindowRecord& record) override;
@@ -28,11 +35,17 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
 
  private:
   void PrintLine(const std::string& line);
+  bool StatusOnTerminal();
+  // Before anything else is written, so that it starts at the line's beginning.
+  void EraseStatusLine();
 
   std::FILE* out_;
   std::FILE* err_;
   std::map<WindowHandle, std::size_t> printed_;  // lines already printed, per window
   bool close_posted_ = false;
+  std::optional<bool> err_is_terminal_;  // asked once, when first needed
+  std::size_t status_width_ = 0;         // characters of the line shown; 0: none
+  std::uint32_t status_drawn_at_ = 0;
 };
 
 }  // namespace korval::platform::posix

@@ -47,6 +47,21 @@ class SimWindowSystem final : public QueuedWindowSystem {
   // The lines of the last main window's list box.
   std::vector<std::string> LogLines() const;
 
+  // Nothing is shown; the figures are kept for the tests, one entry per change of
+  // the counts (the last one's elapsed time kept up to date).
+  void ShowTransferProgress(const TransferProgress& progress) override {
+    if (!status_line_open_ || progress_shown_.empty() ||
+        progress_shown_.back().bytes != progress.bytes ||
+        progress_shown_.back().records_done != progress.records_done) {
+      progress_shown_.push_back(progress);
+    }
+    progress_shown_.back().elapsed_ms = progress.elapsed_ms;
+    status_line_open_ = true;
+  }
+  void EndTransferProgress() override { status_line_open_ = false; }
+  const std::vector<TransferProgress>& ProgressShown() const { return progress_shown_; }
+  bool StatusLineOpen() const { return status_line_open_; }
+
  protected:
   void WaitIdle(std::optional<std::uint32_t> due_in_ms) override;
   bool AbandonModal() override;
@@ -58,6 +73,8 @@ class SimWindowSystem final : public QueuedWindowSystem {
   std::uint64_t modal_limit_ms_ = 6ull * 3600 * 1000;
   std::uint64_t idle_step_ms_ = 1;
   bool abandoned_ = false;
+  std::vector<TransferProgress> progress_shown_;
+  bool status_line_open_ = false;
 };
 
 }  // namespace korval::platform::sim
