@@ -18,6 +18,7 @@ using testing::kStatementBackup;
 using testing::kStatementFile;
 
 constexpr std::uint32_t kReplyWaitS = 15;
+constexpr std::uint32_t kAcknowledgementWaitS = 45;
 constexpr std::uint32_t kReceptionQuietS = 30;
 
 // The steps at which the far end can play each fault, by kind of exchange.
@@ -120,6 +121,7 @@ std::string JobFileText(const Scenario& s) {
 
 std::string WinIniText(const Scenario& s) {
   std::string text = "[KORVAL]\r\nDelaiReponse=" + std::to_string(kReplyWaitS) +
+                     "\r\nDelaiAcquittement=" + std::to_string(kAcknowledgementWaitS) +
                      "\r\nDelaiReception=" + std::to_string(kReceptionQuietS) + "\r\n";
   text += "[" + std::string(testing::kSubscriber) + "]\r\n";
   if (s.profile7) text += "PROFIL7=O\r\n";
@@ -141,7 +143,8 @@ std::uint64_t StatementSpan(const Scenario& s) {
 std::uint64_t BoundMs(const Scenario& s) {
   const std::uint64_t end_record = s.profile7 ? 4000 : 0;
   std::uint64_t bound = 70'000 + 60'000;  // dialling, and the wait for the connection
-  bound += 4ull * kReplyWaitS * 1000;     // banner, COM, the card's answer, OKF
+  bound += 3ull * kReplyWaitS * 1000;     // banner, COM, the card's answer
+  bound += kAcknowledgementWaitS * 1000;  // OKF
   bound += 500 + 2000 + 2 * 2000;         // after PROF7, the record's tail, NT pauses
   bound += (RecordsIn(s) + 3) * (100 + end_record);
   bound += StatementSpan(s) + kReceptionQuietS * 1000;
