@@ -156,7 +156,7 @@ windows_suite() {
 # Replays each seed corpus and fuzzes each target briefly; scripts/fuzz.sh with a
 # longer time per target is the deeper run.
 suite_fuzz() {
-  step 600 "fuzz: build, replay, ${KORVAL_FUZZ_SECONDS:-20}s per target" \
+  step 1500 "fuzz: build, replay, ${KORVAL_FUZZ_SECONDS:-20}s per target" \
     bash scripts/fuzz.sh "${KORVAL_FUZZ_SECONDS:-20}" || return 1
 }
 
