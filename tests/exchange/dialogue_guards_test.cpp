@@ -71,6 +71,16 @@ constexpr std::uint64_t kSlackMs = 100;  // the pump's turns around a pause
 
 // Under profile 7 every record ends with 2000 ms of quiet, a 2000 ms break, and the
 // quiet after it.
+// The exchange's boxes, in order: each titled "Communication", with its style.
+void ExpectCommunicationBoxes(ExchangeHarness& h, const std::vector<std::uint32_t>& styles) {
+  const auto& boxes = h.sim.windows.MessageBoxes();
+  ASSERT_EQ(boxes.size(), styles.size());
+  for (std::size_t i = 0; i < styles.size(); ++i) {
+    EXPECT_EQ(boxes[i].title, "Communication") << i;
+    EXPECT_EQ(boxes[i].style, styles[i]) << i;
+  }
+}
+
 void BreaksFramedByQuiet(ExchangeHarness& h, const Wire& wire) {
   ASSERT_EQ(wire.breaks_on.size(), 4u);  // the card, two records, the end record
   ASSERT_EQ(wire.breaks_off.size(), 4u);
@@ -211,31 +221,22 @@ INSTANTIATE_TEST_SUITE_P(
                   [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kBanner; },
                   app::kExitFailed,
                   [](ExchangeHarness& h, const Wire&) {
-                    const auto& boxes = h.sim.windows.MessageBoxes();
-                    ASSERT_EQ(boxes.size(), 1u);
-                    EXPECT_EQ(boxes[0].title, "Communication");
-                    EXPECT_EQ(boxes[0].style, platform::kMbIconQuestion);
-                    EXPECT_EQ(boxes[0].owner, platform::kNoWindow);
+                    ExpectCommunicationBoxes(h, {platform::kMbIconQuestion});
+                    ASSERT_FALSE(h.sim.windows.MessageBoxes().empty());
+                    EXPECT_EQ(h.sim.windows.MessageBoxes()[0].owner, platform::kNoWindow);
                   }},
         GuardCase{"SiteBox", "L",
                   [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
                   app::kExitFailed,
                   [](ExchangeHarness& h, const Wire&) {
-                    const auto& boxes = h.sim.windows.MessageBoxes();
-                    ASSERT_EQ(boxes.size(), 1u);
-                    EXPECT_EQ(boxes[0].title, "Communication");
-                    EXPECT_EQ(boxes[0].style, platform::kMbIconQuestion);
+                    ExpectCommunicationBoxes(h, {platform::kMbIconQuestion});
                   }},
         GuardCase{"CardBoxes", "L",
                   [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCard; },
                   app::kExitFailed,
                   [](ExchangeHarness& h, const Wire&) {
-                    const auto& boxes = h.sim.windows.MessageBoxes();
-                    ASSERT_EQ(boxes.size(), 2u);
-                    EXPECT_EQ(boxes[0].title, "Communication");
-                    EXPECT_EQ(boxes[0].style, platform::kMbOkCancel | platform::kMbIconQuestion);
-                    EXPECT_EQ(boxes[1].title, "Communication");
-                    EXPECT_EQ(boxes[1].style, platform::kMbOk | platform::kMbIconQuestion);
+                    ExpectCommunicationBoxes(h, {platform::kMbOkCancel | platform::kMbIconQuestion,
+                                                 platform::kMbOk | platform::kMbIconQuestion});
                   }}),
     [](const auto& info) { return std::string(info.param.name); });
 
