@@ -170,6 +170,8 @@ void Win32WindowSystem::EndDialog(WindowHandle window, int result) {
   DialogContext* context = ContextOf(Hwnd(window));
   if (context == nullptr || context->ended) return;
   context->ended = true;
+  echo_.WindowEnded(window, ListCount(window),
+                    [this, window](std::size_t i) { return ListText(window, i); });
   ::EndDialog(Hwnd(window), result);
 }
 
@@ -200,6 +202,7 @@ void Win32WindowSystem::SetWindowIcons(WindowHandle window) {
 void Win32WindowSystem::ListReset(WindowHandle window) {
   SendMessageA(List(window), LB_RESETCONTENT, 0, 0);
   SendMessageA(List(window), LB_SETHORIZONTALEXTENT, 0, 0);
+  EchoList(window);
 }
 
 std::size_t Win32WindowSystem::ListCount(WindowHandle window) {
@@ -218,12 +221,19 @@ std::string Win32WindowSystem::ListText(WindowHandle window, std::size_t index) 
 
 void Win32WindowSystem::ListDelete(WindowHandle window, std::size_t index) {
   SendMessageA(List(window), LB_DELETESTRING, index, 0);
+  EchoList(window);
 }
 
 void Win32WindowSystem::ListAdd(WindowHandle window, const std::string& text) {
   HWND list = List(window);
   SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   WidenListFor(list, text);
+  EchoList(window);
+}
+
+void Win32WindowSystem::EchoList(WindowHandle window) {
+  echo_.ListChanged(window, ListCount(window),
+                    [this, window](std::size_t i) { return ListText(window, i); });
 }
 
 // A list box scrolls sideways only as far as it is told: a long line must stay

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/win32/win32_log_echo.h"
 #include "platform/window_system.h"
 
 namespace korval::platform::win32 {
@@ -58,12 +59,15 @@ class Win32WindowSystem final : public WindowSystem {
  private:
   void PumpTurn(std::uint32_t wait_bound_ms);
   static void WidenListFor(HWND list, const std::string& text);
+  void EchoList(WindowHandle window);
 
   HINSTANCE instance_;
   HICON big_icon_ = nullptr;    // shared: the system frees it
   HICON small_icon_ = nullptr;  // ours
   HANDLE wake_event_ = nullptr;  // auto-reset: Wake ends one idle block
   HWND task_window_ = nullptr;   // message-only: modal loops dispatch to it too
+
+  LogEcho echo_;
 
   std::mutex post_mutex_;
   std::deque<std::function<void()>> posted_;  // guarded by post_mutex_
