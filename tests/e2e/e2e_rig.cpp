@@ -20,6 +20,8 @@
 #include <iostream>
 #include <iterator>
 
+#include "wine_program.h"
+
 extern char** environ;
 
 namespace korval::e2e {
@@ -204,14 +206,21 @@ std::string Emulator::Stderr() const { return ReadFile(dir_ / "netemu.err"); }
 
 bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
                   const std::string& job, const std::string& stderr_path) {
+  const std::string err = stderr_path.empty() ? dir / "korvalcom.err" : stderr_path;
+  if (wine::Enabled()) {
+    if (!wine::InstallWinIni(win_ini)) return false;
+    wine::BeginRun();
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    return child.Start(wine::ProgramArgs(job), env, false, dir / "korvalcom.out", err);
+  }
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "KORVAL_WININI=", 14) != 0) env.emplace_back(*e);
   }
   env.push_back("KORVAL_WININI=" + win_ini);
   return child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false,
-                     dir / "korvalcom.out",
-                     stderr_path.empty() ? dir / "korvalcom.err" : stderr_path);
+                     dir / "korvalcom.out", err);
 }
 
 ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s,
@@ -220,7 +229,13 @@ ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s,
   run.status = child.Wait(timeout_s * 1000);
   run.seconds = child.seconds();
   run.out = ReadFile(dir / "korvalcom.out");
-  if (stderr_path.empty()) run.err = ReadFile(dir / "korvalcom.err");
+  if (wine::Enabled()) {
+    // Wine's own messages stay in the file, for the post-mortem.
+    run.out = wine::LogAsOnLinux(run.out);
+    run.err = wine::BoxesOfRun();
+  } else if (stderr_path.empty()) {
+    run.err = ReadFile(dir / "korvalcom.err");
+  }
   return run;
 }
 
