@@ -10,16 +10,16 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/modem_chat.h"
+#include "platform/hayes/hayes_text.h"
 #include "platform/posix/modem_hangup_text.h"
 
 namespace {
 
-using korval::platform::posix::ClassifyReply;
-using korval::platform::posix::ConnectRate;
+using korval::platform::hayes::ClassifyReply;
+using korval::platform::hayes::ConnectRate;
+using korval::platform::hayes::ModemReply;
+using korval::platform::hayes::ReplyScanner;
 using korval::platform::posix::ModemHangUpText;
-using korval::platform::posix::ModemReply;
-using korval::platform::posix::ReplyScanner;
 
 constexpr std::uint32_t kHoldMs = 40;
 

@@ -175,12 +175,12 @@ ModemCall::Outcome ModemCall::Place() {
       break;
   }
   if (verdict.reply != ModemReply::kConnect) {
-    const std::uint32_t mode = DisconnectModeOf(verdict.reply);
+    const std::uint32_t mode = hayes::DisconnectModeOf(verdict.reply);
     Report(kCallStateDisconnected, mode != 0 ? mode : kDisconnectUnavail);
     return Outcome::kEnded;
   }
 
-  device_->SetConnectRate(ConnectRate(verdict.line));
+  device_->SetConnectRate(hayes::ConnectRate(verdict.line));
   // What came after the CONNECT line belongs to the data stream (the far end may
   // speak at once); the LF of a CR LF ending is the modem's.
   ReplyScanner& scanner = chat.scanner();

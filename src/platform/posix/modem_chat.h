@@ -4,50 +4,16 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/hayes/hayes_text.h"
 #include "platform/posix/modem_device.h"
 
 namespace korval::platform::posix {
 
-enum class ModemReply {
-  kNone,  // echo, blank line, or anything that is not a result code
-  kOk,
-  kConnect,
-  kRing,
-  kNoCarrier,
-  kError,
-  kNoDialtone,
-  kBusy,
-  kNoAnswer,
-  kDelayed,  // the modem refuses to dial that number again for now
-};
-
-ModemReply ClassifyReply(std::string_view line);
-// The rate of "CONNECT 9600/ARQ": 9600; 0 when the line gives none.
-std::uint32_t ConnectRate(std::string_view line);
-// The disconnect mode of a reply that ends a dial attempt; 0 for OK, CONNECT, none.
-std::uint32_t DisconnectModeOf(ModemReply reply);
-
-// Cuts what the modem sends into lines, ended by CR, LF or both.
-class ReplyScanner {
- public:
-  void Feed(std::string_view bytes) { pending_.append(bytes.data(), bytes.size()); }
-  // The next complete, non-empty line without its end; nothing until one is complete.
-  std::optional<std::string> NextLine();
-  // Everything after the last line taken (the start of the data stream after a
-  // CONNECT), without the LF that completes a CR ending.
-  std::string TakeRest();
-  // The last line ended with a CR that was the last byte received: an LF may follow.
-  bool AwaitingLineFeed() const { return last_cr_ && pending_.empty(); }
-  void Clear();
-
- private:
-  std::string pending_;
-  bool last_cr_ = false;  // the last line taken ended with CR
-};
+using hayes::ModemReply;
+using hayes::ReplyScanner;
 
 struct ChatOutcome {
   enum class Kind { kDone, kTimeout, kInterrupted, kFailed };

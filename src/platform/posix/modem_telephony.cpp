@@ -14,6 +14,21 @@
 namespace korval::platform::posix {
 namespace {
 
+using hayes::AddressStatesOf;
+using hayes::FillAddressCaps;
+using hayes::FillAddressStatus;
+using hayes::FillDevCaps;
+using hayes::FillLineDevStatus;
+using hayes::FillTranslateCaps;
+using hayes::FillTranslateOutput;
+using hayes::FillVarString;
+using hayes::kAddrStateInUseOne;
+using hayes::kAddrStateInUseZero;
+using hayes::kStringFormatBinary;
+using hayes::LineStatesOf;
+using hayes::TranslateAddress;
+using hayes::Translation;
+
 constexpr std::uint32_t kCallSelectAddress = 0x2;
 constexpr std::uint32_t kPrivilegeNone = 0x1;
 constexpr std::int32_t kInvalPointer = lineerr::Code(0x80000035);

@@ -21,15 +21,20 @@
 #include <vector>
 
 #include "platform/diagnostics.h"
+#include "platform/hayes/modem_records.h"
 #include "platform/posix/modem_call.h"
 #include "platform/posix/modem_device.h"
 #include "platform/posix/modem_port.h"
-#include "platform/posix/modem_records.h"
 #include "platform/profile_store.h"
 #include "platform/telephony.h"
 #include "platform/window_system.h"
 
 namespace korval::platform::posix {
+
+// The records of a modem line are the same on every back-end.
+namespace lineerr = hayes::lineerr;
+using hayes::LineActivity;
+using hayes::ModemLineConfig;
 
 struct ModemOptions {
   ModemTimings timings;

@@ -28,6 +28,10 @@ namespace korval::platform::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using hayes::AddressStatesOf;
+using hayes::kAddrStateInUseOne;
+using hayes::kAddrStateInUseZero;
+using hayes::LineStatesOf;
 
 // What the fake modem answers.
 struct ModemScript {

@@ -17,21 +17,12 @@
 #include "link/read_thread.h"
 #include "link/receive_busy.h"
 #include "win32_line_platform.h"
+#include "win32_test_support.h"
 
 namespace korval::platform::win32 {
 namespace {
 
 PortHandle AsPort(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
-
-// Only ports mapped on purpose: Wine gives unmapped COM names to the machine's own
-// serial devices.
-bool IsMappedPort(const char* name) {
-  char target[MAX_PATH] = {};
-  DWORD size = sizeof target;
-  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name, RRF_RT_REG_SZ,
-                      nullptr, target, &size) == ERROR_SUCCESS &&
-         target[0] != '\0';
-}
 
 HANDLE OpenPort(const char* name) {
   return CreateFileA((std::string("\\\\.\\") + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -90,7 +81,7 @@ bool WriteAll(SerialPorts& serial, HANDLE port, const std::string& text) {
 class Win32SerialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!IsMappedPort("COM1") || !IsMappedPort("COM2")) {
+    if (!test_support::IsMappedPort("COM1") || !test_support::IsMappedPort("COM2")) {
       GTEST_SKIP() << "COM1 and COM2 are not mapped to a pseudo-terminal pair";
     }
     com1_ = OpenPort("COM1");

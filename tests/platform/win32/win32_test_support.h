@@ -19,6 +19,16 @@ inline std::string BesideTest(const std::string& name) {
   return own.substr(0, own.find_last_of("\\/") + 1) + name;
 }
 
+// Only ports mapped on purpose: Wine gives unmapped COM names to the machine's own
+// serial devices.
+inline bool IsMappedPort(const char* name) {
+  char target[MAX_PATH] = {};
+  DWORD size = sizeof target;
+  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name, RRF_RT_REG_SZ,
+                      nullptr, target, &size) == ERROR_SUCCESS &&
+         target[0] != '\0';
+}
+
 // The test's own resources when it was linked with them, or else the program's.
 inline HINSTANCE ResourceModule() {
   static HINSTANCE module = [] {

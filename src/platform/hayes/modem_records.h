@@ -2,7 +2,8 @@
 // The telephony records of a modem line, filled honestly with the growing-read
 // protocol: dwNeededSize always; the variable parts only when dwTotalSize has room
 // for everything, else the fixed part alone (and the call still succeeds, so that
-// the caller grows the record and asks again).
+// the caller grows the record and asks again). Shared by every back-end that acts as
+// the line provider of a Hayes-compatible modem.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +14,7 @@
 
 #include "platform/telephony_records.h"
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 
 // Line error codes the modem line gives (the telephony API's values).
 namespace lineerr {
@@ -112,4 +113,4 @@ struct Translation {
 std::optional<Translation> TranslateAddress(std::string_view address);
 std::int32_t FillTranslateOutput(const Translation& translation, Record& output);
 
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

@@ -1,9 +1,9 @@
-#include "platform/posix/modem_records.h"
+#include "platform/hayes/modem_records.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 namespace {
 
 // A part whose place is written by hand (inside another part), not by the filler.
@@ -223,4 +223,4 @@ std::int32_t FillTranslateOutput(const Translation& translation, Record& output)
   return filler.Finish(output);
 }
 
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

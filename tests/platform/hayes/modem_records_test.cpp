@@ -1,10 +1,10 @@
-#include "platform/posix/modem_records.h"
+#include "platform/hayes/modem_records.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 namespace {
 
 // The growing read as the line code makes it: the fixed size first, then the needed.
@@ -157,4 +157,4 @@ TEST(ModemRecordsTest, VarStringHoldsItsBytes) {
 }
 
 }  // namespace
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

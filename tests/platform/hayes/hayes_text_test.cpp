@@ -1,14 +1,14 @@
-#include "platform/posix/modem_chat.h"
+#include "platform/hayes/hayes_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 namespace {
 
-TEST(ModemChatTest, ClassifiesResultCodesAndIgnoresEverythingElse) {
+TEST(HayesTextTest, ClassifiesResultCodesAndIgnoresEverythingElse) {
   const struct {
     const char* line;
     ModemReply reply;
@@ -40,7 +40,7 @@ TEST(ModemChatTest, ClassifiesResultCodesAndIgnoresEverythingElse) {
   for (const auto& c : cases) EXPECT_EQ(ClassifyReply(c.line), c.reply) << c.line;
 }
 
-TEST(ModemChatTest, ReadsTheRateOfAConnection) {
+TEST(HayesTextTest, ReadsTheRateOfAConnection) {
   const struct {
     const char* line;
     std::uint32_t rate;
@@ -52,7 +52,7 @@ TEST(ModemChatTest, ReadsTheRateOfAConnection) {
   for (const auto& c : cases) EXPECT_EQ(ConnectRate(c.line), c.rate) << c.line;
 }
 
-TEST(ModemChatTest, GivesTheDisconnectModeOfEachFailure) {
+TEST(HayesTextTest, GivesTheDisconnectModeOfEachFailure) {
   const struct {
     ModemReply reply;
     std::uint32_t mode;
@@ -74,7 +74,7 @@ std::vector<std::string> Lines(ReplyScanner& scanner) {
   return lines;
 }
 
-TEST(ModemChatTest, CutsLinesAtAnyEnding) {
+TEST(HayesTextTest, CutsLinesAtAnyEnding) {
   const struct {
     std::vector<std::string> chunks;
     std::vector<std::string> lines;
@@ -99,7 +99,7 @@ TEST(ModemChatTest, CutsLinesAtAnyEnding) {
   }
 }
 
-TEST(ModemChatTest, KeepsWhatFollowsConnectForTheDataStream) {
+TEST(HayesTextTest, KeepsWhatFollowsConnectForTheDataStream) {
   const struct {
     std::vector<std::string> chunks;
     std::string data;
@@ -127,7 +127,7 @@ TEST(ModemChatTest, KeepsWhatFollowsConnectForTheDataStream) {
   }
 }
 
-TEST(ModemChatTest, ForgetsEverythingWhenCleared) {
+TEST(HayesTextTest, ForgetsEverythingWhenCleared) {
   ReplyScanner scanner;
   scanner.Feed("\r\nOK\r");
   ASSERT_EQ(scanner.NextLine(), "OK");
@@ -139,4 +139,4 @@ TEST(ModemChatTest, ForgetsEverythingWhenCleared) {
 }
 
 }  // namespace
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

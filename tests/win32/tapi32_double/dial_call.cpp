@@ -1,0 +1,232 @@
+#include "dial_call.h"
+
+#include "platform/hayes/hayes_text.h"
+#include "platform/telephony_records.h"
+
+namespace korval::tapi_double {
+namespace {
+
+namespace hayes = platform::hayes;
+using Result = CommPort::Result;
+
+// The modem counts its guard time from when the last byte left the UART, later than
+// when the write completed.
+constexpr std::uint32_t kGuardMarginMs = 250;
+// How often the thread of a call that is up looks at its stop event again; the
+// event wakes it at once, this only bounds the wait.
+constexpr std::uint32_t kOnlineWaitMs = 1000;
+
+}  // namespace
+
+DialCall::DialCall(HANDLE port, std::string init, std::string dial, DialTimings timings,
+                   DialReports reports)
+    : port_(port),
+      init_(std::move(init)),
+      dial_(std::move(dial)),
+      timings_(timings),
+      reports_(std::move(reports)),
+      stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      no_stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+DialCall::~DialCall() {
+  Close();
+  if (stop_) CloseHandle(stop_);
+  if (no_stop_) CloseHandle(no_stop_);
+}
+
+bool DialCall::Start(std::int32_t request) {
+  if (stop_ == nullptr || no_stop_ == nullptr || thread_ != nullptr) return false;
+  make_request_ = request;
+  finished_ = false;
+  thread_ = CreateThread(nullptr, 0, &DialCall::ThreadMain, this, 0, nullptr);
+  if (thread_ == nullptr) finished_ = true;
+  return thread_ != nullptr;
+}
+
+void DialCall::Drop(std::int32_t request) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!finished_.load()) {
+      drop_request_ = request;
+      drop_asked_ = true;
+      SetEvent(stop_);
+      return;
+    }
+  }
+  // The thread has ended on a failed call: only the release is left.
+  if (reports_.reply) reports_.reply(request, 0);
+  Report(platform::kCallStateIdle);
+}
+
+void DialCall::Close() {
+  if (thread_ == nullptr) return;
+  close_ = true;
+  SetEvent(stop_);
+  // Every wait of the thread is bounded; this is the sum of the longest hang-up.
+  const DWORD bound = 2 * timings_.guard_ms + 3 * timings_.reply_ms + timings_.dtr_drop_ms +
+                      2 * kGuardMarginMs + 5000;
+  if (WaitForSingleObject(thread_, bound) != WAIT_OBJECT_0) {
+    // A thread that outlives every bound of its own is left running rather than
+    // freed under it.
+    TerminateThread(thread_, 1);
+  }
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}
+
+DWORD WINAPI DialCall::ThreadMain(void* self) {
+  static_cast<DialCall*>(self)->Run();
+  return 0;
+}
+
+void DialCall::Run() {
+  if (reports_.reply) reports_.reply(make_request_, 0);
+  CommPort port(port_, stop_);
+  bool online = false;
+  Outcome outcome = Place(port);
+  if (outcome == Outcome::kConnected) {
+    online = true;
+    outcome = AwaitDrop();
+  }
+  if (outcome == Outcome::kDropped || outcome == Outcome::kClosed) {
+    CommPort quiet(port_, no_stop_);
+    quiet.UseReplyTimeouts();
+    if (online) {
+      HangUpOnline(quiet);
+    } else if (state_.load() == platform::kCallStateDialing) {
+      AbortDial(quiet);
+    }
+    if (outcome == Outcome::kDropped) {
+      if (reports_.reply) reports_.reply(drop_request_.load(), 0);
+      if (state_.load() != platform::kCallStateDisconnected) {
+        Report(platform::kCallStateDisconnected, platform::kDisconnectNormal);
+      }
+      Report(platform::kCallStateIdle);
+    }
+  }
+  bool idle_owed = false;
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    // A drop asked while the call was failing by itself found the thread still there.
+    idle_owed = outcome == Outcome::kEnded && drop_asked_ && !close_.load();
+  }
+  if (idle_owed) {
+    if (reports_.reply) reports_.reply(drop_request_.load(), 0);
+    Report(platform::kCallStateIdle);
+  }
+}
+
+DialCall::Outcome DialCall::Place(CommPort& port) {
+  PurgeComm(port_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+  if (!port.UseReplyTimeouts()) {
+    Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
+    return Outcome::kEnded;
+  }
+  if (!init_.empty()) {
+    const Result sent = port.Write(init_ + "\r");
+    if (sent == Result::kStopped) return Interruption();
+    const Verdict answer = sent == Result::kDone ? AwaitReply(port, timings_.reply_ms) : Verdict{};
+    if (answer.result == Result::kStopped) return Interruption();
+    if (answer.result != Result::kDone || hayes::ClassifyReply(answer.line) != hayes::ModemReply::kOk) {
+      Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
+      return Outcome::kEnded;
+    }
+  }
+  const Result sent = port.Write("ATDT" + dial_ + "\r");
+  if (sent == Result::kStopped) return Interruption();
+  if (sent != Result::kDone) {
+    Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
+    return Outcome::kEnded;
+  }
+  Report(platform::kCallStateDialing);
+
+  const Verdict verdict = AwaitReply(port, timings_.dial_timeout_ms);
+  if (verdict.result == Result::kStopped) return Interruption();
+  if (verdict.result == Result::kTimeout) {
+    // The modem is still dialling: any character stops it.
+    CommPort quiet(port_, no_stop_);
+    AbortDial(quiet);
+    // What the modem itself says when its own wait (S7) runs out: NO CARRIER.
+    Report(platform::kCallStateDisconnected,
+           hayes::DisconnectModeOf(hayes::ModemReply::kNoCarrier));
+    return Outcome::kEnded;
+  }
+  const hayes::ModemReply reply = verdict.result == Result::kDone
+                                      ? hayes::ClassifyReply(verdict.line)
+                                      : hayes::ModemReply::kNone;
+  if (reply != hayes::ModemReply::kConnect) {
+    const std::uint32_t mode = hayes::DisconnectModeOf(reply);
+    Report(platform::kCallStateDisconnected, mode != 0 ? mode : platform::kDisconnectUnavail);
+    return Outcome::kEnded;
+  }
+  Report(platform::kCallStateConnected);
+  return Outcome::kConnected;
+}
+
+DialCall::Outcome DialCall::AwaitDrop() {
+  while (WaitForSingleObject(stop_, kOnlineWaitMs) != WAIT_OBJECT_0) {
+  }
+  return Interruption();
+}
+
+DialCall::Verdict DialCall::AwaitReply(CommPort& port, std::uint32_t timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  Verdict verdict;
+  std::string line;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) {
+      verdict.result = Result::kTimeout;
+      return verdict;
+    }
+    char byte = 0;
+    const Result read = port.ReadByte(&byte, static_cast<std::uint32_t>(deadline - now));
+    if (read == Result::kTimeout) continue;
+    if (read != Result::kDone) {
+      verdict.result = read;
+      return verdict;
+    }
+    // A line ends at its LF and not before: what follows belongs to the data stream.
+    if (byte != '\n') {
+      if (byte != '\r') line += byte;
+      continue;
+    }
+    const hayes::ModemReply reply = hayes::ClassifyReply(line);
+    if (reply != hayes::ModemReply::kNone && reply != hayes::ModemReply::kRing) {
+      verdict.result = Result::kDone;
+      verdict.line = std::move(line);
+      return verdict;
+    }
+    line.clear();
+  }
+}
+
+void DialCall::AbortDial(CommPort& port) {
+  if (port.Write("\r") != Result::kDone) return;
+  const Verdict answer = AwaitReply(port, timings_.reply_ms);
+  if (answer.result == Result::kDone &&
+      hayes::ClassifyReply(answer.line) == hayes::ModemReply::kConnect) {
+    HangUpOnline(port);
+  }
+}
+
+void DialCall::HangUpOnline(CommPort& port) {
+  // DTR low hangs up a modem that follows DTR (AT&D2); the escape and ATH one that
+  // does not, and a pseudo-terminal, which has no DTR for the far end to see.
+  port.SetDtr(false);
+  PauseUnlessStopped(no_stop_, timings_.dtr_drop_ms);
+  port.SetDtr(true);
+  PauseUnlessStopped(no_stop_, timings_.guard_ms + kGuardMarginMs);
+  if (port.Write("+++") != Result::kDone) return;
+  AwaitReply(port, timings_.guard_ms + timings_.reply_ms);
+  if (port.Write("ATH\r") != Result::kDone) return;
+  AwaitReply(port, timings_.reply_ms);
+}
+
+void DialCall::Report(std::uint32_t state, std::uint32_t mode) {
+  state_ = state;
+  if (reports_.state) reports_.state(state, mode);
+}
+
+}  // namespace korval::tapi_double

@@ -1,0 +1,91 @@
+#pragma once
+// One outgoing data call on a modem, run by a thread of its own: the init command and
+// its OK, ATDT and the modem's verdict, then, on lineDrop, the hang-up. The verdict is
+// read byte by byte up to the LF that ends it (verbose result codes, CR LF), so every
+// byte the far end sends after CONNECT stays in the port for the application.
+//
+// While the call is up the application owns the port: the thread only waits for a
+// drop. No carrier loss is looked for: a pseudo-terminal under Wine has no DCD, and a
+// read that fails is the application's to report.
+//
+// Threads: the owner calls Start, Drop and Close; the reports run on the call's thread
+// (and Drop's on the caller's), and only post.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "comm_port.h"
+
+namespace korval::tapi_double {
+
+struct DialTimings {
+  std::uint32_t reply_ms = 5000;          // for OK after a command
+  std::uint32_t dial_timeout_ms = 60000;  // for the verdict after ATDT
+  std::uint32_t guard_ms = 1000;          // silence before and after "+++"
+  std::uint32_t dtr_drop_ms = 500;        // DTR held low to hang up
+};
+
+struct DialReports {
+  std::function<void(std::int32_t request, std::int32_t result)> reply;  // LINE_REPLY
+  std::function<void(std::uint32_t state, std::uint32_t mode)> state;    // LINE_CALLSTATE
+};
+
+class DialCall {
+ public:
+  DialCall(HANDLE port, std::string init, std::string dial, DialTimings timings,
+           DialReports reports);
+  ~DialCall();  // Close()
+  DialCall(const DialCall&) = delete;
+  DialCall& operator=(const DialCall&) = delete;
+
+  // The thread starts and answers request with LINE_REPLY; false when it cannot.
+  bool Start(std::int32_t request);
+  // Hangs up: LINE_REPLY for request, DISCONNECTED (unless already said), then IDLE.
+  void Drop(std::int32_t request);
+  // Ends the thread within a bound, hanging up first when the call is still up;
+  // reports nothing more.
+  void Close();
+  std::uint32_t state() const { return state_.load(); }
+  bool finished() const { return finished_.load(); }
+
+ private:
+  enum class Outcome { kConnected, kEnded, kDropped, kClosed };
+  struct Verdict {
+    CommPort::Result result = CommPort::Result::kFailed;
+    std::string line;
+  };
+
+  static DWORD WINAPI ThreadMain(void* self);
+  void Run();
+  Outcome Place(CommPort& port);
+  Outcome AwaitDrop();
+  Verdict AwaitReply(CommPort& port, std::uint32_t timeout_ms);
+  void AbortDial(CommPort& port);
+  void HangUpOnline(CommPort& port);
+  void Report(std::uint32_t state, std::uint32_t mode = 0);
+  Outcome Interruption() const { return close_.load() ? Outcome::kClosed : Outcome::kDropped; }
+
+  const HANDLE port_;  // the line's; not owned
+  const std::string init_;
+  const std::string dial_;
+  const DialTimings timings_;
+  const DialReports reports_;
+  const HANDLE stop_;       // manual-reset: Drop or Close asks the thread to stop
+  const HANDLE no_stop_;    // never set: the hang-up runs to its end, within its bounds
+  HANDLE thread_ = nullptr;  // written by Start and Close, on the owner's thread
+
+  std::int32_t make_request_ = 0;            // written by Start before the thread runs
+  std::atomic<std::int32_t> drop_request_{0};  // written by Drop before stop_ is set
+  std::atomic<std::uint32_t> state_{0};
+  std::atomic<bool> close_{false};
+  std::atomic<bool> finished_{true};  // written under mutex_ once the thread runs
+  std::mutex mutex_;
+  bool drop_asked_ = false;  // guarded by mutex_
+};
+
+}  // namespace korval::tapi_double
