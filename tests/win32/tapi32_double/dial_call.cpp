@@ -12,9 +12,9 @@ using Result = CommPort::Result;
 // The modem counts its guard time from when the last byte left the UART, later than
 // when the write completed.
 constexpr std::uint32_t kGuardMarginMs = 250;
-// How often the thread of a call that is up looks at its stop event again; the
-// event wakes it at once, this only bounds the wait.
-constexpr std::uint32_t kOnlineWaitMs = 1000;
+// How often the thread of a call that is up looks at the port; a drop's stop event
+// wakes it at once.
+constexpr std::uint32_t kCarrierCheckMs = 250;
 
 }  // namespace
 
@@ -165,9 +165,29 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
 }
 
 DialCall::Outcome DialCall::AwaitDrop() {
-  while (WaitForSingleObject(stop_, kOnlineWaitMs) != WAIT_OBJECT_0) {
+  DWORD status = 0;
+  const bool has_lines = GetCommModemStatus(port_, &status) != 0;
+  // Only a carrier seen once can be lost: a cable without DCD reads as low throughout.
+  bool carrier_seen = has_lines && (status & MS_RLSD_ON) != 0;
+  while (WaitForSingleObject(stop_, kCarrierCheckMs) != WAIT_OBJECT_0) {
+    if (CarrierLost(has_lines, &carrier_seen)) {
+      Report(platform::kCallStateDisconnected, platform::kDisconnectNormal);
+      return Outcome::kEnded;
+    }
   }
   return Interruption();
+}
+
+bool DialCall::CarrierLost(bool has_lines, bool* carrier_seen) {
+  DCB settings{};
+  settings.DCBlength = sizeof settings;
+  if (!GetCommState(port_, &settings)) return true;
+  DWORD status = 0;
+  if (!has_lines || !GetCommModemStatus(port_, &status)) return false;
+  const bool carrier = (status & MS_RLSD_ON) != 0;
+  const bool lost = *carrier_seen && !carrier;
+  *carrier_seen = *carrier_seen || carrier;
+  return lost;
 }
 
 DialCall::Verdict DialCall::AwaitReply(CommPort& port, std::uint32_t timeout_ms) {

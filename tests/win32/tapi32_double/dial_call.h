@@ -4,9 +4,10 @@
 // read byte by byte up to the LF that ends it (verbose result codes, CR LF), so every
 // byte the far end sends after CONNECT stays in the port for the application.
 //
-// While the call is up the application owns the port: the thread only waits for a
-// drop. No carrier loss is looked for: a pseudo-terminal under Wine has no DCD, and a
-// read that fails is the application's to report.
+// While the call is up the application owns the port: the thread waits for a drop
+// and looks at the port now and then. A carrier that was seen and is gone, or a port
+// that no longer answers, is the far end's hang-up: a pseudo-terminal under Wine has
+// no DCD, but once its far side has closed every request on it fails.
 //
 // Threads: the owner calls Start, Drop and Close; the reports run on the call's thread
 // (and Drop's on the caller's), and only post.
@@ -64,6 +65,7 @@ class DialCall {
   void Run();
   Outcome Place(CommPort& port);
   Outcome AwaitDrop();
+  bool CarrierLost(bool has_lines, bool* carrier_seen);
   Verdict AwaitReply(CommPort& port, std::uint32_t timeout_ms);
   void AbortDial(CommPort& port);
   void HangUpOnline(CommPort& port);
