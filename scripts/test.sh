@@ -14,6 +14,8 @@ jobs=2
 budget=${KORVAL_TEST_BUDGET:-4800}
 
 log() { printf '\n=== %s\n' "$*"; }
+# shellcheck source=scripts/wine-rig.sh
+source "$root/scripts/wine-rig.sh"
 
 # Runs a step under the smaller of its own limit and what is left of the budget.
 step() {
@@ -74,81 +76,38 @@ suite_asan() {
     ctest --test-dir build-asan "${ctest_args[@]}" || return 1
 }
 
-# The Windows programs under Wine, in a prefix, a display and a pair of serial
-# ports of their own. Runs in a subshell: its EXIT trap ends what it started.
+# The Windows programs under Wine, in a prefix, a display and serial ports of
+# their own (scripts/wine-rig.sh). Runs in a subshell: its EXIT trap ends what it
+# started.
+# The whole exchanges run the Linux e2e cases (e2e_filter picks them) against
+# korvalcom.exe, with the test-double tapi32.dll beside it and the native emulator.
 windows_suite() {
-  local name=$1 preset=$2 arch=$3
+  local name=$1 preset=$2 arch=$3 e2e_filter=$4
   local dir=$root/build-$preset
   step 300 "$name: configure" cmake --preset "$preset" || return 1
   step 1800 "$name: build" cmake --build --preset "$preset" -j"$jobs" \
-    --target korval_tests korval_win32_tests korvalcom korval_win32_tools || return 1
+    --target korval_tests korval_win32_tests korvalcom korval_win32_tools tapi32_double ||
+    return 1
+  step 300 "$name: configure the native emulator and cases" cmake --preset default || return 1
+  step 1800 "$name: build the native emulator and cases" cmake --build --preset default \
+    -j"$jobs" --target korval_e2e_tests korval-netemu || return 1
   (
     export WINEPREFIX=$dir/wineprefix WINEARCH=$arch
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    unset WAYLAND_DISPLAY
-    local run=$dir/wine-run xvfb_pid='' socat_pid=''
-    cleanup() {
-      wineserver -k 2>/dev/null || true
-      for pid in $socat_pid $xvfb_pid; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-      done
-    }
-    trap cleanup EXIT
+    local run=$dir/wine-run
+    trap wine_rig_down EXIT
     trap 'exit 143' TERM INT
-    rm -rf "$WINEPREFIX" "$run"
-    mkdir -p "$run"
-
-    # A display of our own: Xvfb picks a free number and writes it to fd 3.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run/display" \
-      >"$run/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    local waited
-    for ((waited = 0; waited < 100; waited++)); do
-      [[ -s $run/display ]] && break
-      sleep 0.1
-    done
-    [[ -s $run/display ]] || { echo "test.sh: $name: Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=:$(head -n1 "$run/display")
-    timeout 30 xdpyinfo >/dev/null 2>&1 || { echo "test.sh: $name: no display" >&2; exit 1; }
-    echo "--- $name: display $DISPLAY"
-
-    # COM1 and COM2: the two ends of one null-modem pair of pseudo-terminals
-    # (socat outlives the ports' closes).
-    socat pty,raw,echo=0,link="$run/com1" pty,raw,echo=0,link="$run/com2" \
-      >"$run/socat.log" 2>&1 &
-    socat_pid=$!
-    for ((waited = 0; waited < 100; waited++)); do
-      [[ -e $run/com1 && -e $run/com2 ]] && break
-      sleep 0.1
-    done
-    local com1 com2
-    com1=$(readlink -f "$run/com1") && com2=$(readlink -f "$run/com2") &&
-      [[ -c $com1 && -c $com2 ]] || { echo "test.sh: $name: socat made no ports" >&2; exit 1; }
-
-    step 300 "$name: create prefix" wineboot -i || exit 1
-    step 60 "$name: map COM1 to $com1" \
-      wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f || exit 1
-    step 60 "$name: map COM2 to $com2" \
-      wine reg add 'HKLM\Software\Wine\Ports' /v COM2 /d "$com2" /f || exit 1
-    # The port links in dosdevices are written when Wine starts: restart it.
-    step 60 "$name: stop wineserver" wineserver -k || true
-    step 60 "$name: wait for wineserver" wineserver -w || exit 1
-    step 120 "$name: restart Wine" wine cmd /c exit || exit 1
-    for ((waited = 0; waited < 100; waited++)); do
-      [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$com1" &&
-        $(readlink "$WINEPREFIX/dosdevices/com2") == "$com2" ]] && break
-      sleep 0.1
-    done
-    if [[ $(readlink "$WINEPREFIX/dosdevices/com1") != "$com1" ||
-      $(readlink "$WINEPREFIX/dosdevices/com2") != "$com2" ]]; then
-      echo "test.sh: $name: COM1/COM2 not mapped: $(ls -l "$WINEPREFIX/dosdevices")" >&2
-      exit 1
-    fi
+    wine_rig_up "$run" "$name" || exit 1
 
     local failed=0
     step 1800 "$name: korval_tests.exe" wine "$dir/korval_tests.exe" || failed=1
     step 1800 "$name: korval_win32_tests.exe" wine "$dir/korval_win32_tests.exe" || failed=1
+    step 2400 "$name: whole exchanges of korvalcom.exe" \
+      env KORVAL_E2E_WINE_EXE="$dir/korvalcom.exe" \
+      KORVAL_E2E_BOX_WATCHER="$dir/box_watcher.exe" KORVAL_E2E_WINE_PORTS="$run/ports" \
+      KORVAL_E2E_SCREENSHOT="$dir/exchange_main_window.png" \
+      WINEDLLOVERRIDES="tapi32=n,b;mscoree,mshtml=" \
+      "$root/build/korval_e2e_tests" --gtest_filter="$e2e_filter" || failed=1
     exit "$failed"
   ) || return 1
 }
@@ -160,8 +119,9 @@ suite_fuzz() {
     bash scripts/fuzz.sh "${KORVAL_FUZZ_SECONDS:-20}" || return 1
 }
 
-suite_wine64() { windows_suite wine64 mingw win64; }
-suite_wine32() { windows_suite wine32 mingw32 win32; }
+suite_wine64() { windows_suite wine64 mingw win64 '*'; }
+# The 32-bit build is the one shipped for older systems: a statement and an L.C.R.
+suite_wine32() { windows_suite wine32 mingw32 win32 '*StatementE2e*:*SendFileE2e*Lcr*'; }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.
 read -r -a suites <<<"${KORVAL_TEST_SUITES:-native package tsan asan wine64 wine32 fuzz}"
