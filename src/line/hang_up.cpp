@@ -43,7 +43,8 @@ void HangUp(Process& process) {
   // A line already shut down (the window closed) reports no more states to wait for.
   while (process.line.line_open && call.call_state != platform::kCallStateIdle &&
          process.os.clock.TickCount() - start < kIdleWaitMs) {
-    process.os.windows.PumpMessage();
+    process.os.windows.PumpMessageWithin(
+        link::WaitLeftMs(start, kIdleWaitMs - 1, process.os.clock.TickCount()));
   }
   call.call_handle = 0;
   process.receive.capture_enabled = false;
