@@ -14,13 +14,15 @@ namespace korval::platform::posix {
 namespace {
 
 // Signals are process-wide by nature; the handler raises this flag, which the idle
-// turn of the queue looks at, and the event, which ends its wait.
-volatile std::sig_atomic_t close_requested = 0;
+// turn of the queue looks at, and the event, which ends its wait. Atomics, not a
+// sig_atomic_t: the handler may run on any thread of the process.
+std::atomic<bool> close_requested{false};
 std::atomic<const WakeEvent*> close_signalled{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free, "used by a signal handler");
 static_assert(std::atomic<const WakeEvent*>::is_always_lock_free, "used by a signal handler");
 
 void OnCloseSignal(int) {
-  close_requested = 1;
+  close_requested = true;
   if (const WakeEvent* event = close_signalled.load()) event->Raise();
 }
 
@@ -33,7 +35,7 @@ void ConsoleWindowSystem::InstallCloseSignals() {
   // Made before the handlers and never destroyed: a handler may run at any time.
   static const WakeEvent* const event = new WakeEvent;
   event->Drain();
-  close_requested = 0;
+  close_requested = false;
   close_signalled = event;
   std::signal(SIGINT, OnCloseSignal);
   std::signal(SIGTERM, OnCloseSignal);
