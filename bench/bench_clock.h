@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include <dirent.h>
@@ -54,19 +55,18 @@ inline ThreadTimes ReadThreadTimes(long tid) {
 
 inline ThreadTimes MainThreadTimes() { return ReadThreadTimes(::getpid()); }
 
-// Every thread but the main one.
-inline ThreadTimes OtherThreadsTimes() {
-  const long main_tid = ::getpid();
-  ThreadTimes total;
+// Every thread of the process but except_tid (the measuring thread), by thread id.
+inline std::map<long, ThreadTimes> EachThreadTimes(long except_tid) {
+  std::map<long, ThreadTimes> each;
   if (DIR* dir = ::opendir("/proc/self/task")) {
     while (dirent* entry = ::readdir(dir)) {
       if (entry->d_name[0] == '.') continue;
       const long tid = std::stol(entry->d_name);
-      if (tid != main_tid) total += ReadThreadTimes(tid);
+      if (tid != except_tid) each[tid] = ReadThreadTimes(tid);
     }
     ::closedir(dir);
   }
-  return total;
+  return each;
 }
 
 }  // namespace korval::bench

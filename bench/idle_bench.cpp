@@ -6,11 +6,17 @@
 // counted.
 //
 //   korval_bench_idle [--seconds S]      (default 10)
-// Prints one "key=value ..." line per wait.
+// Prints one "key=value ..." line per wait. thread_wakeups_per_s lists every thread
+// but the sampler in the order they were made (Linux gives rising ids): the main
+// thread, the modem call thread, then the read thread.
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "bench_clock.h"
@@ -23,14 +29,24 @@ namespace {
 
 using korval::bench::MonoNs;
 
+using ThreadMap = std::map<long, korval::bench::ThreadTimes>;
+
 struct Sample {
   std::int64_t wall, process;
-  korval::bench::ThreadTimes main, others;
+  ThreadMap threads;  // the sampler's own left out
 };
 
 Sample Take() {
-  return {MonoNs(), korval::bench::ProcessCpuNs(), korval::bench::MainThreadTimes(),
-          korval::bench::OtherThreadsTimes()};
+  return {MonoNs(), korval::bench::ProcessCpuNs(),
+          korval::bench::EachThreadTimes(static_cast<long>(::gettid()))};
+}
+
+// A thread that ended inside the window counts as idle from then on.
+korval::bench::ThreadTimes Spent(const Sample& first, const Sample& last, long tid) {
+  const auto before = first.threads.find(tid);
+  const auto after = last.threads.find(tid);
+  if (before == first.threads.end() || after == last.threads.end()) return {};
+  return {after->second.cpu_ns - before->second.cpu_ns, after->second.runs - before->second.runs};
 }
 
 constexpr int kLeadInMs = 1000;  // the window opens this long after the wait began
@@ -55,13 +71,24 @@ void Measure(const char* name, int seconds, Wait wait) {
   const bool valid = waited_s * 1000 >= kLeadInMs + seconds * 1000.0;
   // Wake-ups per second: what an idle wait costs is mostly how often it is woken.
   auto rate = [wall](std::int64_t runs) { return static_cast<double>(runs) / (wall / 1e9); };
-  // The sampler thread is one of the others; it runs twice in the window.
+  const long main_tid = ::getpid();
+  const korval::bench::ThreadTimes main = Spent(first, last, main_tid);
+  korval::bench::ThreadTimes others;
+  std::string each;
+  for (const auto& [tid, times] : first.threads) {
+    const korval::bench::ThreadTimes spent = Spent(first, last, tid);
+    if (tid != main_tid) others += spent;
+    char entry[64];
+    std::snprintf(entry, sizeof entry, "%s%.1f", each.empty() ? "" : ",", rate(spent.runs));
+    each += entry;
+  }
+  // The sampler thread is left out of the others: it runs twice in the window.
   std::printf("wait=%s waited_s=%.3f valid=%d window_s=%.3f cpu_pct=%.3f main_thread_pct=%.3f "
-              "other_threads_pct=%.3f main_wakeups_per_s=%.0f other_wakeups_per_s=%.0f\n",
+              "other_threads_pct=%.3f main_wakeups_per_s=%.1f other_wakeups_per_s=%.1f "
+              "thread_wakeups_per_s=%s\n",
               name, waited_s, valid ? 1 : 0, wall / 1e9, pct(last.process - first.process),
-              pct(last.main.cpu_ns - first.main.cpu_ns),
-              pct(last.others.cpu_ns - first.others.cpu_ns), rate(last.main.runs - first.main.runs),
-              rate(last.others.runs - first.others.runs));
+              pct(main.cpu_ns), pct(others.cpu_ns), rate(main.runs), rate(others.runs),
+              each.c_str());
   std::fflush(stdout);
 }
 

@@ -106,10 +106,15 @@ for wait in Pause AwaitReply; do
   pct=$(median_of <<< "$figures")
   low=$(sort -n <<< "$figures" | head -n 1) high=$(sort -n <<< "$figures" | tail -n 1)
   wakeups=$(while read -r line; do
-    echo $(($(kv main_wakeups_per_s "$line") + $(kv other_wakeups_per_s "$line"))); done <<< "$lines" | median_of)
-  row "idle, $wait on a connected call, silent peer (${IDLE_S} s windows, $IDLE_RUNS runs; $wakeups wake-ups/s)" \
-    "median $(calc '%.2f' "$pct") % of a core (runs $(calc '%.2f' "$low")-$(calc '%.2f' "$high") %)" \
-    "under 1 %" "$(verdict "$pct < 1 && $invalid == 0")"
+    calc '%.1f\n' "$(kv main_wakeups_per_s "$line") + $(kv other_wakeups_per_s "$line")"
+  done <<< "$lines" | median_of)
+  # Per thread, from the run whose total is the median: main, modem call, read.
+  each=$(while read -r line; do
+    echo "$(calc '%.1f' "$(kv main_wakeups_per_s "$line") + $(kv other_wakeups_per_s "$line")") $(kv thread_wakeups_per_s "$line")"
+  done <<< "$lines" | awk -v m="$wakeups" '$1 == m { print $2; exit }')
+  row "idle, $wait on a connected call, silent peer (${IDLE_S} s windows, $IDLE_RUNS runs; $wakeups wake-ups/s: main, call, read threads $each)" \
+    "median $(calc '%.3f' "$pct") % of a core (runs $(calc '%.3f' "$low")-$(calc '%.3f' "$high") %)" \
+    "at most 5 wake-ups/s, under 0.05 %" "$(verdict "$pct < 0.05 && $wakeups <= 5 && $invalid == 0")"
 done
 
 # The same from outside: korvalcom waiting for a banner that never comes.

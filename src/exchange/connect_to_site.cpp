@@ -8,6 +8,7 @@
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/await_reply.h"
+#include "link/time_limits.h"
 #include "link/write_link.h"
 #include "process/process.h"
 
@@ -55,7 +56,8 @@ void ShowCommunicationBox(Process& process, const char* text, std::uint32_t icon
 bool AwaitConnection(Process& process) {
   const std::uint32_t start = process.os.clock.TickCount();
   while (process.call.call_state != platform::kCallStateConnected) {
-    PumpMessage(process);
+    process.os.windows.PumpMessageWithin(
+        link::WaitLeftMs(start, kConnectionWaitMs, process.os.clock.TickCount()));
     if (line::CallEnded(process) || process.os.clock.TickCount() - start > kConnectionWaitMs) {
       return false;
     }

@@ -8,6 +8,7 @@
 #include "link/await_reply.h"
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
+#include "link/time_limits.h"
 #include "link/write_link.h"
 #include "process/process.h"
 
@@ -38,7 +39,8 @@ void AwaitRestOfRecord(Process& process, std::size_t record_end) {
   const std::uint32_t start = process.os.clock.TickCount();
   while (BufferLength(process) < record_end && !line::CallEnded(process) &&
          process.os.clock.TickCount() - start <= kRecordTailWaitMs) {
-    PumpMessage(process);
+    process.os.windows.PumpMessageWithin(
+        link::WaitLeftMs(start, kRecordTailWaitMs, process.os.clock.TickCount()));
   }
 }
 

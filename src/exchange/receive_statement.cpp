@@ -53,7 +53,8 @@ Reception Receive(Process& process, std::size_t* end_position) {
   }
   TransferMeter meter(process, TransferMeter::Direction::kReceiving);
   for (;;) {
-    PumpMessage(process);
+    process.os.windows.PumpMessageWithin(
+        link::WaitLeftMs(last_arrival, quiet_limit_ms, process.os.clock.TickCount()));
     if (line::CallEnded(process)) return Reception::kCallDropped;
     bool ended = false;
     {

@@ -1,14 +1,16 @@
 #include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
+#include "link/time_limits.h"
 #include "process/process.h"
 
 namespace korval::line {
 namespace {
 
 constexpr std::uint32_t kIdleWaitMs = 2000;
-// The read thread's reads return within a few milliseconds; this bound only matters
-// when a port driver blocks a read despite the time-outs.
+// The read thread's reads end at the cancel below, or within a second when a port
+// cannot cancel; this bound only matters when a port driver blocks a read despite
+// the time-outs.
 constexpr std::uint32_t kThreadEndWaitMs = 10'000;
 
 }  // namespace
@@ -17,6 +19,9 @@ void StopReadThread(Process& process) {
   CallData& call = process.call;
   call.link_active = false;
   if (!call.read_thread) return;
+  // The reader may be waiting on the port for data: it must come back and see the
+  // flag. A handle the reader has closed already refuses, which does no harm.
+  process.os.serial.CancelRead(process.line.port.handle());
   const bool ended = call.read_thread->WaitForExit(kThreadEndWaitMs);
   if (!ended) {
     process.os.diagnostics.DebugOutput("Le thread de lecture ne se termine pas !\n");
@@ -38,7 +43,8 @@ void HangUp(Process& process) {
   // A line already shut down (the window closed) reports no more states to wait for.
   while (process.line.line_open && call.call_state != platform::kCallStateIdle &&
          process.os.clock.TickCount() - start < kIdleWaitMs) {
-    process.os.windows.PumpMessage();
+    process.os.windows.PumpMessageWithin(
+        link::WaitLeftMs(start, kIdleWaitMs - 1, process.os.clock.TickCount()));
   }
   call.call_handle = 0;
   process.receive.capture_enabled = false;

@@ -5,6 +5,7 @@
 #include "line/line_error_names.h"
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
+#include "link/time_limits.h"
 #include "process/process.h"
 
 namespace korval::line {
@@ -32,7 +33,8 @@ std::int32_t InitializeWithRetry(Process& process, platform::InstanceHandle inst
     if (result != static_cast<std::int32_t>(kLineErrReinit)) return result;
     const std::uint32_t start = process.os.clock.TickCount();
     while (process.os.clock.TickCount() - start < kReinitPauseMs) {
-      process.os.windows.PumpMessage();
+      process.os.windows.PumpMessageWithin(
+          link::WaitLeftMs(start, kReinitPauseMs - 1, process.os.clock.TickCount()));
     }
     const int answer = process.os.windows.MessageBox(platform::kNoWindow, kReinitText, "Erreur",
                                                      platform::kMbRetryCancel);

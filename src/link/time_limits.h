@@ -18,6 +18,14 @@ inline constexpr const char* kAcknowledgementWaitKey = "DelaiAcquittement";
 inline constexpr std::uint32_t kReceptionQuietDefaultS = 300;
 inline constexpr const char* kReceptionQuietKey = "DelaiReception";
 
+// For PumpMessageWithin: the longest idle block after which a wait that started at
+// start still sees its limit pass (now - start > limit_ms) on time; 0 once it has.
+inline std::uint32_t WaitLeftMs(std::uint32_t start, std::uint32_t limit_ms,
+                                std::uint32_t now) {
+  const std::uint32_t elapsed = now - start;
+  return elapsed > limit_ms ? 0 : limit_ms - elapsed + 1;
+}
+
 // A limit in seconds from section KORVAL of win.ini, in milliseconds; the default
 // when the key is absent or is not a positive whole number.
 std::uint32_t ReadLimitMs(Process& process, const char* key, std::uint32_t default_s);

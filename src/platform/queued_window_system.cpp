@@ -124,7 +124,7 @@ void QueuedWindowSystem::Post(std::function<void()> task) {
     std::lock_guard lock(post_mutex_);
     posted_.push_back(std::move(task));
   }
-  post_cv_.notify_one();
+  NotifyIdleWait();
 }
 
 void QueuedWindowSystem::Wake() {
@@ -133,7 +133,7 @@ void QueuedWindowSystem::Wake() {
     if (woken_) return;  // one wake-up is enough until it has been seen
     woken_ = true;
   }
-  post_cv_.notify_one();
+  NotifyIdleWait();
 }
 
 void QueuedWindowSystem::PostSysCommand(WindowHandle window, std::uint32_t id) {
@@ -169,6 +169,11 @@ void QueuedWindowSystem::WaitForPost(std::uint32_t wait_ms) {
   std::unique_lock lock(post_mutex_);
   post_cv_.wait_for(lock, std::chrono::milliseconds(wait_ms),
                     [this] { return woken_ || !posted_.empty(); });
+  woken_ = false;
+}
+
+void QueuedWindowSystem::TakeWake() {
+  std::lock_guard lock(post_mutex_);
   woken_ = false;
 }
 

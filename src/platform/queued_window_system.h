@@ -73,6 +73,11 @@ class QueuedWindowSystem : public WindowSystem {
 
   // Waits on the posted-task condition for at most wait_ms of real time.
   void WaitForPost(std::uint32_t wait_ms);
+  // Any thread, after a Post or a Wake: ends the idle wait. The default wakes
+  // WaitForPost; a front-end that waits elsewhere overrides it.
+  virtual void NotifyIdleWait() { post_cv_.notify_one(); }
+  // After an idle wait that did not use WaitForPost: a later Wake is heard again.
+  void TakeWake();
   Clock& clock_;
 
  private:

@@ -3,8 +3,9 @@
 //
 // Threads: the read thread calls SetCommTimeouts, Read, WaitRead, ClearCommError,
 // PurgeComm, FlushFileBuffers and CloseHandle; the main thread calls everything
-// else, including Write and the break. Every operation on a handle that has been
-// closed (or never existed) fails with ERROR_INVALID_HANDLE and touches nothing.
+// else, including Write, the break and CancelRead (while the read thread is inside
+// Read or WaitRead). Every operation on a handle that has been closed (or never
+// existed) fails with ERROR_INVALID_HANDLE and touches nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,13 +50,19 @@ class SerialPorts {
   virtual bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) = 0;
 
   // With the read time-outs the read thread sets, a read takes what the input queue
-  // holds, at most count bytes. When the queue is empty it waits a few milliseconds
-  // at most for a byte to come (never longer), so that the reading loop does not
-  // spin; it then completes with 0 bytes.
+  // holds, at most count bytes. When the queue is empty it waits for a byte to come,
+  // for a CancelRead or for a bound of its own (a second at most; a few milliseconds
+  // on some ports), so that the reading loop neither spins nor misses its stop flag
+  // for long; it then completes with 0 bytes. It may also complete with 0 bytes early.
   virtual IoStatus Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
                         IoMode mode) = 0;
-  // GetOverlappedResult with wait: the pending read completes.
+  // GetOverlappedResult with wait: the pending read completes, within the same bound.
   virtual bool WaitRead(PortHandle port, std::size_t* got) = 0;
+  // The read under way on the port, or the next one when none is yet, stops waiting
+  // for data: it completes at once with what it has (possibly nothing) or fails with
+  // ERROR_OPERATION_ABORTED. A port whose reads wait only a few milliseconds may do
+  // nothing. For the reading loop's stop: the flag is cleared first, then this.
+  virtual bool CancelRead(PortHandle port) = 0;
   virtual IoStatus Write(PortHandle port, const void* bytes, std::size_t count,
                          std::size_t* written, IoMode mode) = 0;
   virtual bool WaitWrite(PortHandle port, std::size_t* written) = 0;

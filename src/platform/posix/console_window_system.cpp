@@ -1,8 +1,10 @@
 #include "platform/posix/console_window_system.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 
 #include "platform/posix/transfer_status_line.h"
@@ -11,19 +13,30 @@
 namespace korval::platform::posix {
 namespace {
 
-// Signals are process-wide by nature; the handler only raises this flag, which the
-// idle turn of the queue looks at.
-volatile std::sig_atomic_t close_requested = 0;
+// Signals are process-wide by nature; the handler raises this flag, which the idle
+// turn of the queue looks at, and the event, which ends its wait. Atomics, not a
+// sig_atomic_t: the handler may run on any thread of the process.
+std::atomic<bool> close_requested{false};
+std::atomic<const WakeEvent*> close_signalled{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free, "used by a signal handler");
+static_assert(std::atomic<const WakeEvent*>::is_always_lock_free, "used by a signal handler");
 
-void OnCloseSignal(int) { close_requested = 1; }
+void OnCloseSignal(int) {
+  close_requested = true;
+  if (const WakeEvent* event = close_signalled.load()) event->Raise();
+}
 
-// An idle turn waits at most this long when nothing is due: the bound on how late a
-// close request (a signal) is seen. Waits with a deadline pass it in.
-constexpr std::uint32_t kIdleWaitMaxMs = 50;
+// Without its event (no descriptor left) the console falls back to polling the flag.
+constexpr std::uint32_t kFlagPollMs = 50;
 
 }  // namespace
 
 void ConsoleWindowSystem::InstallCloseSignals() {
+  // Made before the handlers and never destroyed: a handler may run at any time.
+  static const WakeEvent* const event = new WakeEvent;
+  event->Drain();
+  close_requested = false;
+  close_signalled = event;
   std::signal(SIGINT, OnCloseSignal);
   std::signal(SIGTERM, OnCloseSignal);
 }
@@ -38,12 +51,42 @@ int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
 }
 
 void ConsoleWindowSystem::WaitIdle(std::optional<std::uint32_t> due_in_ms) {
-  if (close_requested && !close_posted_) {
-    close_posted_ = true;
-    PostSysCommand(LastWindowOf(102), kScClose);
-    return;
+  if (PostCloseIfRequested()) return;
+  const std::uint32_t wait_ms =
+      std::min(due_in_ms.value_or(idle_wait_max_ms_), idle_wait_max_ms_);
+  if (wake_.fd() < 0) {
+    WaitForPost(std::min(wait_ms, kFlagPollMs));
+  } else {
+    PollWakeEvents(wait_ms);
   }
-  WaitForPost(std::min(due_in_ms.value_or(kIdleWaitMaxMs), kIdleWaitMaxMs));
+  PostCloseIfRequested();
+}
+
+void ConsoleWindowSystem::NotifyIdleWait() {
+  if (wake_.fd() < 0) {
+    QueuedWindowSystem::NotifyIdleWait();
+  } else {
+    wake_.Raise();
+  }
+}
+
+void ConsoleWindowSystem::PollWakeEvents(std::uint32_t wait_ms) {
+  const WakeEvent* signalled = close_signalled.load();
+  pollfd fds[2] = {{wake_.fd(), POLLIN, 0}, {signalled ? signalled->fd() : -1, POLLIN, 0}};
+  // EINTR (a signal came) ends the wait as well: the caller's turn looks again.
+  ::poll(fds, signalled ? 2 : 1, static_cast<int>(wait_ms));
+  if (fds[0].revents & POLLIN) wake_.Drain();
+  // Every window system waits on the one event; whoever wakes takes it, and the flag
+  // tells the others.
+  if (signalled && (fds[1].revents & POLLIN)) signalled->Drain();
+  TakeWake();
+}
+
+bool ConsoleWindowSystem::PostCloseIfRequested() {
+  if (!close_requested || close_posted_) return false;
+  close_posted_ = true;
+  PostSysCommand(LastWindowOf(102), kScClose);
+  return true;
 }
 
 void ConsoleWindowSystem::OnListChanged(WindowHandle window, const WindowRecord& record) {

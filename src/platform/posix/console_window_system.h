@@ -8,19 +8,25 @@
 #include <map>
 #include <optional>
 
+#include "platform/posix/wake_event.h"
 #include "platform/queued_window_system.h"
 
 namespace korval::platform::posix {
 
 class ConsoleWindowSystem final : public QueuedWindowSystem {
  public:
-  ConsoleWindowSystem(Clock& clock, std::FILE* out, std::FILE* err)
-      : QueuedWindowSystem(clock), out_(out), err_(err) {}
+  // An idle turn with nothing due waits this long at most: posts, wake-ups and the
+  // close signals end it at once, so the bound is only a safety net.
+  static constexpr std::uint32_t kIdleWaitMaxMs = 1000;
+  ConsoleWindowSystem(Clock& clock, std::FILE* out, std::FILE* err,
+                      std::uint32_t idle_wait_max_ms = kIdleWaitMaxMs)
+      : QueuedWindowSystem(clock), out_(out), err_(err), idle_wait_max_ms_(idle_wait_max_ms) {}
 
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& title,
                  std::uint32_t style) override;
 
-  // SIGINT and SIGTERM become the main window's close request.
+  // SIGINT and SIGTERM become the main window's close request, seen at once by
+  // every idle wait. Installing starts afresh: no close is requested yet.
   static void InstallCloseSignals();
 
   void ShowTransferProgress(const TransferProgress& progress) override;
@@ -30,10 +36,14 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
 
  protected:
   void WaitIdle(std::optional<std::uint32_t> due_in_ms) override;
+  void NotifyIdleWait() override;
   void OnListChanged(WindowHandle window, const WindowRecord& record) override;
   void OnDialogEnded(WindowHandle window, const WindowRecord& record) override;
 
  private:
+  // Once per window system: the close request goes to the main window's queue.
+  bool PostCloseIfRequested();
+  void PollWakeEvents(std::uint32_t wait_ms);
   void PrintLine(const std::string& line);
   bool StatusOnTerminal();
   // Before anything else is written, so that it starts at the line's beginning.
@@ -41,6 +51,8 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
 
   std::FILE* out_;
   std::FILE* err_;
+  const std::uint32_t idle_wait_max_ms_;
+  const WakeEvent wake_;  // raised by Post and Wake
   std::map<WindowHandle, std::size_t> printed_;  // lines already printed, per window
   bool close_posted_ = false;
   std::optional<bool> err_is_terminal_;  // asked once, when first needed

@@ -18,6 +18,10 @@ namespace {
 // How long the LF that completes "CONNECT ...\r" may take to come.
 constexpr int kLineFeedWaitMs = 20;
 
+// A port without modem lines (a pty) has nothing to look at between events: the
+// carrier watch's wait is then only a safety bound.
+constexpr int kEventOnlyWatchMs = 5000;
+
 // The modem counts its guard time from when the last byte reached it, which is
 // later than when write() returned (adapter buffers, the UART's FIFO).
 constexpr std::uint32_t kGuardMarginMs = 250;
@@ -200,11 +204,13 @@ ModemCall::Outcome ModemCall::Serve() {
   const bool has_lines = device_->GetLines(&bits);
   // Only a carrier seen once can be lost: a cable without DCD reads as low throughout.
   bool carrier_seen = has_lines && (bits & TIOCM_CAR) != 0;
+  const int watch_ms =
+      has_lines ? static_cast<int>(timings_.carrier_poll_ms) : kEventOnlyWatchMs;
   for (;;) {
     pollfd fds[3] = {{wake_fd_, POLLIN, 0},
                      {device_->hangup_event(), POLLIN, 0},
                      {device_->fd(), 0, 0}};
-    ::poll(fds, 3, static_cast<int>(timings_.carrier_poll_ms));
+    ::poll(fds, 3, watch_ms);
     if (close_.load()) return Outcome::kClosed;
     if (drop_.load()) return Outcome::kDropped;
     bool lost = device_->hung_up();

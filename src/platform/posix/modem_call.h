@@ -20,7 +20,11 @@ struct ModemTimings {
   std::uint32_t dial_timeout_ms = 60000;  // for the verdict after ATD
   std::uint32_t guard_ms = 1000;          // silence before and after "+++"
   std::uint32_t dtr_drop_ms = 500;        // DTR held low to hang up
-  std::uint32_t carrier_poll_ms = 200;    // how often the carrier is looked at
+  // How often the carrier detect line is looked at, on a port that has one: its fall
+  // wakes no poll (the port is opened with CLOCAL), and TIOCMIWAIT cannot wait
+  // together with the stop event. A hang-up the port or the modem reports ends the
+  // wait at once, with or without the line.
+  std::uint32_t carrier_poll_ms = 1000;
 };
 
 struct CallReports {

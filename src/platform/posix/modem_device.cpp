@@ -110,7 +110,10 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
     raw.resize(count);
     std::size_t got = TakeUnread(raw.data(), count);
     if (got == 0) {
-      const ssize_t read = ReadSome(raw.data(), count, wait_ms, -1, error);
+      const ssize_t read =
+          ReadSome(raw.data(), count, DataWaitMs(wait_ms), read_cancel_.fd(), error);
+      // A cancel left standing would end every later wait at once.
+      if (read <= 0) read_cancel_.Drain();
       if (read < 0) {
         filtered_ = hangup_text_.Finish();
         if (filtered_.empty()) return -1;
@@ -119,7 +122,6 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
       got = read > 0 ? static_cast<std::size_t>(read) : 0;
     }
     raw.resize(got);
-    hangup_text_.set_hold_ms(HangUpTextHoldMs(connect_rate()));
     ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs());
     filtered_.append(result.data);
     if (result.hung_up) NoteHangUp();
@@ -128,6 +130,13 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
   std::memcpy(bytes, filtered_.data(), given);
   filtered_.erase(0, given);
   return static_cast<ssize_t>(given);
+}
+
+int ModemDevice::DataWaitMs(int wait_ms) {
+  hangup_text_.set_hold_ms(HangUpTextHoldMs(connect_rate()));
+  if (!hangup_text_.holding()) return wait_ms;
+  const std::int64_t due_in = hangup_text_.release_at_ms() - NowMs();
+  return static_cast<int>(std::clamp<std::int64_t>(due_in, 0, wait_ms));
 }
 
 bool ModemDevice::WriteAll(const void* bytes, std::size_t count, std::size_t* written,
@@ -219,7 +228,9 @@ void ModemDevice::DropUnread() {
 }
 
 void ModemDevice::NoteHangUp() {
-  if (hung_up_.exchange(true) || hangup_event_ < 0) return;
+  if (hung_up_.exchange(true)) return;
+  read_cancel_.Raise();
+  if (hangup_event_ < 0) return;
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = ::write(hangup_event_, &one, sizeof one);
 }

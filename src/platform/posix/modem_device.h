@@ -17,6 +17,7 @@
 #include "platform/posix/modem_hangup_text.h"
 #include "platform/posix/modem_lock.h"
 #include "platform/posix/modem_termios.h"
+#include "platform/posix/wake_event.h"
 
 namespace korval::platform::posix {
 
@@ -44,8 +45,11 @@ class ModemDevice {
   // *error set (EIO once the line has hung up, which it notes).
   ssize_t ReadSome(void* bytes, std::size_t count, int wait_ms, int wake_fd, int* error);
   // ReadSome for the data stream of a call that is up: bytes the CONNECT brought
-  // first, and the modem's "NO CARRIER" taken out of the stream as a hang-up.
+  // first, and the modem's "NO CARRIER" taken out of the stream as a hang-up. The
+  // wait also ends at a CancelRead, and when held-back bytes are due to be handed out.
   ssize_t ReadData(void* bytes, std::size_t count, int wait_ms, int* error);
+  // Any thread: the ReadData under way, or the next one, comes back at once.
+  void CancelRead() { read_cancel_.Raise(); }
   // Writes every byte, waiting at most stall_ms at a time for the port to take more.
   // False with *error: EIO (hung up), ETIMEDOUT (the port took nothing for stall_ms),
   // ECANCELED (wake_fd became readable), or the system's error.
@@ -63,7 +67,8 @@ class ModemDevice {
   std::size_t TakeUnread(void* bytes, std::size_t count);
   void DropUnread();
 
-  // The far side hung up, the carrier was lost or the device went away.
+  // The far side hung up, the carrier was lost or the device went away. Ends a
+  // ReadData under way.
   void NoteHangUp();
   bool hung_up() const { return hung_up_.load(); }
   // Readable once the line has hung up.
@@ -87,11 +92,14 @@ class ModemDevice {
   ModemDevice(std::string path, int fd, std::string lock_file);
   // Forgets what the data stream held back or had yet to hand out.
   void ResetDataStream();
+  // ReadData's wait: wait_ms, or less when held-back bytes fall due sooner.
+  int DataWaitMs(int wait_ms);
 
   const std::string path_;
   const int fd_;
   const std::string lock_file_;
   const int hangup_event_;
+  const WakeEvent read_cancel_;
   std::atomic<bool> released_{false};
   std::atomic<bool> hung_up_{false};
   std::atomic<std::uint32_t> connect_rate_{0};

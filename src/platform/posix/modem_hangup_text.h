@@ -31,6 +31,8 @@ class ModemHangUpText {
   // short of its last characters.
   std::string Finish();
   bool holding() const { return !held_.empty(); }
+  // While holding: when an empty Feed hands the held bytes out.
+  std::int64_t release_at_ms() const { return held_since_ms_ + hold_ms_; }
   void Clear() { held_.clear(); }
 
  private:

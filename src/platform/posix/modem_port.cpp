@@ -73,7 +73,12 @@ PortHandle ModemPorts::Open(std::shared_ptr<ModemDevice> device) {
 
 void ModemPorts::Forget(const ModemDevice* device) {
   std::lock_guard lock(mutex_);
-  std::erase_if(handles_, [device](const auto& entry) { return entry.second.get() == device; });
+  std::erase_if(handles_, [device](const auto& entry) {
+    if (entry.second.get() != device) return false;
+    // A read under way on the handle must not keep its loop waiting for the port.
+    entry.second->CancelRead();
+    return true;
+  });
 }
 
 std::size_t ModemPorts::OpenHandles() const {
@@ -150,20 +155,28 @@ IoStatus ModemPorts::Read(PortHandle port, void* bytes, std::size_t count, std::
   *got = 0;
   const auto device = Find(port);
   if (!device) {
-    // A reading loop may outlive the line by a moment: it must not spin meanwhile.
-    ::poll(nullptr, 0, kReadWaitMs);
+    ::poll(nullptr, 0, kUnknownHandleWaitMs);
     return IoStatus::kFailed;
   }
   if (count == 0) return IoStatus::kDone;
-  // Overlapped reads complete at once too: the wait is a few milliseconds at most.
+  // Overlapped reads complete before they return too: nothing is left pending.
   int error = 0;
-  const ssize_t read = device->ReadData(bytes, count, kReadWaitMs, &error);
+  const ssize_t read = device->ReadData(bytes, count, read_wait_ms_, &error);
   if (read < 0) {
     FailErrno(error);
     return IoStatus::kFailed;
   }
   *got = static_cast<std::size_t>(read);
   return IoStatus::kDone;
+}
+
+bool ModemPorts::CancelRead(PortHandle port) {
+  const auto device = Find(port);
+  if (!device) return false;
+  // Every handle reads the one device: the cancel reaches the read whichever handle
+  // it was given.
+  device->CancelRead();
+  return true;
 }
 
 bool ModemPorts::WaitRead(PortHandle port, std::size_t* got) {
@@ -228,7 +241,10 @@ bool ModemPorts::ClearCommBreak(PortHandle port) {
 
 bool ModemPorts::CloseHandle(PortHandle port) {
   std::lock_guard lock(mutex_);
-  if (handles_.erase(port) == 0) return Fail(kErrorInvalidHandle);
+  const auto it = handles_.find(port);
+  if (it == handles_.end()) return Fail(kErrorInvalidHandle);
+  it->second->CancelRead();
+  handles_.erase(it);
   return true;
 }
 

@@ -29,6 +29,12 @@ std::uint32_t Win32ErrorOf(int error);
 
 class ModemPorts final : public SerialPorts {
  public:
+  // Read waits this long at most when nothing has come: data and CancelRead end the
+  // wait at once, so the bound only limits how late a stop that was never asked for
+  // (a lost cancel) is seen, and each wake-up of an idle line costs CPU time.
+  static constexpr int kReadWaitMs = 1000;
+  explicit ModemPorts(int read_wait_ms = kReadWaitMs) : read_wait_ms_(read_wait_ms) {}
+
   // Any thread. A new handle to device at every call; never kNoPort.
   PortHandle Open(std::shared_ptr<ModemDevice> device);
   // Every handle to device stops working.
@@ -42,6 +48,7 @@ class ModemPorts final : public SerialPorts {
   bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) override;
   IoStatus Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
                 IoMode mode) override;
+  bool CancelRead(PortHandle port) override;
   bool WaitRead(PortHandle port, std::size_t* got) override;
   IoStatus Write(PortHandle port, const void* bytes, std::size_t count, std::size_t* written,
                  IoMode mode) override;
@@ -55,10 +62,9 @@ class ModemPorts final : public SerialPorts {
   std::uint32_t LastError() override;
   std::string SystemMessage(std::uint32_t code) override;
 
-  // Read waits this long at most when nothing has come: data ends the wait at once,
-  // so this only bounds how late a reading loop sees that it must stop, and each
-  // wake-up of an idle line costs CPU time.
-  static constexpr int kReadWaitMs = 10;
+  // A read on a closed or unknown handle fails after this long, so that a reading
+  // loop that outlives its line by a moment does not spin.
+  static constexpr int kUnknownHandleWaitMs = 10;
   // Write gives up when the port has taken nothing for this long (CTS held low).
   static constexpr int kWriteStallMs = 10000;
   static constexpr int kDrainBoundMs = 5000;
@@ -67,6 +73,8 @@ class ModemPorts final : public SerialPorts {
 
  private:
   std::shared_ptr<ModemDevice> Find(PortHandle port);
+
+  const int read_wait_ms_;
 
   mutable std::mutex mutex_;
   std::map<PortHandle, std::shared_ptr<ModemDevice>> handles_;  // guarded by mutex_

@@ -507,6 +507,14 @@ IoStatus SimSerialPorts::Read(PortHandle handle, void* bytes, std::size_t count,
   return IoStatus::kDone;
 }
 
+bool SimSerialPorts::CancelRead(PortHandle handle) {
+  std::lock_guard lock(mutex_);
+  const auto it = handles_.find(handle);
+  if (it != handles_.end() && it->second.open) return true;
+  SetError(kErrorInvalidHandle);
+  return false;
+}
+
 bool SimSerialPorts::WaitRead(PortHandle handle, std::size_t* got) {
   *got = 0;
   Lock lock(mutex_);

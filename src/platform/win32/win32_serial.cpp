@@ -264,6 +264,8 @@ bool Win32SerialPorts::WaitRead(PortHandle port, std::size_t* got) {
   return Complete(*state, state->read, kReadWaitMs, true, got);
 }
 
+bool Win32SerialPorts::CancelRead(PortHandle port) { return Find(port) != nullptr; }
+
 IoStatus Win32SerialPorts::Write(PortHandle port, const void* bytes, std::size_t count,
                                  std::size_t* written, IoMode mode) {
   *written = 0;

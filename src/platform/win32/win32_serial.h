@@ -33,6 +33,8 @@ class Win32SerialPorts : public SerialPorts {
                 IoMode mode) override;
   // Waits kReadWaitMs at most, then cancels the read, keeping what it had taken.
   bool WaitRead(PortHandle port, std::size_t* got) override;
+  // Nothing to do: every read ends within kReadWaitMs by itself.
+  bool CancelRead(PortHandle port) override;
   IoStatus Write(PortHandle port, const void* bytes, std::size_t count, std::size_t* written,
                  IoMode mode) override;
   // Gives up, cancelling the write, when the port has not taken the bytes in a time

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -73,11 +74,14 @@ class ModemPortTest : public testing::Test {
 
   // What a read through the port gives within the bound, until count bytes.
   std::string ReadPort(PortHandle port, std::size_t count) {
+    return ReadPortOf(ports_, port, count);
+  }
+  static std::string ReadPortOf(ModemPorts& ports, PortHandle port, std::size_t count) {
     std::string got;
     Eventually([&] {
       char buffer[256];
       std::size_t n = 0;
-      if (ports_.Read(port, buffer, sizeof buffer, &n, IoMode::kOverlapped) == IoStatus::kDone) {
+      if (ports.Read(port, buffer, sizeof buffer, &n, IoMode::kOverlapped) == IoStatus::kDone) {
         got.append(buffer, n);
       }
       return got.size() >= count;
@@ -334,6 +338,69 @@ TEST_F(ModemPortTest, AHungUpLineFailsReadsAndWrites) {
   std::size_t written = 5;
   EXPECT_EQ(ports_.Write(port_, "x", 1, &written, IoMode::kPlain), IoStatus::kFailed);
   EXPECT_EQ(written, 0u);
+}
+
+struct CancelCase {
+  const char* name;
+  bool before_read;  // the stop may come before the reader is inside its wait
+  std::function<void(ModemPorts&, ModemDevice&, PortHandle reader)> stop;
+  std::optional<IoStatus> status;  // none: it may also fail (handle gone, line down)
+  bool line_up;
+};
+
+TEST_F(ModemPortTest, AReadWaitingOnAQuietPortComesBackWhenTheLinkStops) {
+  const CancelCase cases[] = {
+      {"cancel first", true,
+       [](ModemPorts& ports, ModemDevice&, PortHandle reader) { ports.CancelRead(reader); },
+       IoStatus::kDone, true},
+      {"cancel through another handle", false,
+       [this](ModemPorts& ports, ModemDevice&, PortHandle) {
+         ports.CancelRead(ports.Open(device_));
+       },
+       IoStatus::kDone, true},
+      {"handle closed", false,
+       [](ModemPorts& ports, ModemDevice&, PortHandle reader) { ports.CloseHandle(reader); },
+       std::nullopt, true},
+      {"line closed", false,
+       [](ModemPorts& ports, ModemDevice& device, PortHandle) { ports.Forget(&device); },
+       std::nullopt, true},
+      {"carrier lost", false,
+       [](ModemPorts&, ModemDevice& device, PortHandle) { device.NoteHangUp(); },
+       std::nullopt, false},
+  };
+  // One port throughout: the lost carrier comes last.
+  for (const CancelCase& c : cases) {
+    // Without the cancel, a read here would outlast every bound of this test.
+    ModemPorts patient(600'000);
+    const PortHandle reader = patient.Open(device_);
+    if (c.before_read) c.stop(patient, *device_, reader);
+    std::atomic<bool> done{false};
+    IoStatus status = IoStatus::kPending;
+    std::size_t got = 99;
+    std::thread read_thread([&] {
+      char buffer[16];
+      status = patient.Read(reader, buffer, sizeof buffer, &got, IoMode::kPlain);
+      done = true;
+    });
+    if (!c.before_read) c.stop(patient, *device_, reader);
+    EXPECT_TRUE(Eventually([&] { return done.load(); }, 20'000)) << c.name;
+    read_thread.join();
+    if (c.status) EXPECT_EQ(status, *c.status) << c.name;
+    EXPECT_EQ(got, 0u) << c.name;
+    if (!c.line_up) {
+      EXPECT_TRUE(device_->hung_up()) << c.name;
+    } else {
+      // The cancel is spent: the next read waits again, and data still ends it.
+      const PortHandle next = patient.Open(device_);
+      std::thread far_end([this] {
+        ::poll(nullptr, 0, 20);
+        MasterWrite("after");
+      });
+      EXPECT_EQ(ReadPortOf(patient, next, 5), "after") << c.name;
+      far_end.join();
+    }
+    patient.Forget(device_.get());
+  }
 }
 
 TEST_F(ModemPortTest, OneThreadReadsWhileAnotherWrites) {
