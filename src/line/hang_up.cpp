@@ -21,7 +21,7 @@ void StopReadThread(Process& process) {
   if (!call.read_thread) return;
   // The reader may be waiting on the port for data: it must come back and see the
   // flag. A handle the reader has closed already refuses, which does no harm.
-  process.os.serial.CancelRead(process.line.port.handle());
+  CancelPortReads(process);
   const bool ended = call.read_thread->WaitForExit(kThreadEndWaitMs);
   if (!ended) {
     process.os.diagnostics.DebugOutput("Le thread de lecture ne se termine pas !\n");

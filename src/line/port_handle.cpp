@@ -50,6 +50,14 @@ void ClosePort(Process& process) {
   if (auto handle = process.line.port.TakeOpen()) process.os.serial.CloseHandle(*handle);
 }
 
+void CancelPortReads(Process& process) {
+  process.os.serial.CancelRead(process.line.port.handle());
+  std::lock_guard lock(process.line.retired_mutex);
+  for (platform::PortHandle handle : process.line.retired_ports) {
+    process.os.serial.CancelRead(handle);
+  }
+}
+
 void CloseRetiredPorts(Process& process) {
   std::vector<platform::PortHandle> retired;
   {

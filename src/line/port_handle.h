@@ -14,6 +14,9 @@ int GetPortHandle(Process& process);
 int GetLinePortHandle(Process& process);
 // Closes PortHandle if PortOpen is set, and clears PortOpen. Either thread.
 void ClosePort(Process& process);
+// Ends the read under way on PortHandle and on the handles newer ones replaced: the
+// read thread may still be reading one of those. Main thread.
+void CancelPortReads(Process& process);
 // Closes the handles that newer ones replaced. Main thread, only while no read thread
 // can be using them.
 void CloseRetiredPorts(Process& process);
