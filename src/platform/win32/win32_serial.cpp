@@ -20,11 +20,15 @@ struct Win32SerialPorts::PortState {
     std::size_t asked = 0;
   };
 
-  explicit PortState(HANDLE port) : handle(port) {}
+  // The cancel event is auto-reset: a CancelRead that comes between two reads ends
+  // the next one.
+  explicit PortState(HANDLE port)
+      : handle(port), cancel(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
   ~PortState() {
     for (Direction* d : {&read, &write}) {
       if (d->event) ::CloseHandle(d->event);
     }
+    if (cancel) ::CloseHandle(cancel);
   }
 
   // Pending I/O ends before its records go: the system would write into them.
@@ -40,6 +44,7 @@ struct Win32SerialPorts::PortState {
   }
 
   const HANDLE handle;
+  const HANDLE cancel;  // set by CancelRead; may be null, then reads end by their bound
   std::shared_mutex use;
   bool closed = false;      // guarded by use
   std::atomic<bool> reads_wait{false};
@@ -130,17 +135,19 @@ IoStatus Start(PortState& state, Direction& d, Transfer transfer, void* bytes,
   return IoStatus::kPending;
 }
 
-// Waits for the pending operation up to bound_ms, then cancels it; what it moved is
-// kept either way. A cancelled read is a read that found nothing.
+// Waits for the pending operation up to bound_ms, or until stop (when not null) is
+// set, then cancels it; what it moved is kept either way. A cancelled read is a read
+// that found nothing.
 bool Complete(PortState& state, Direction& d, DWORD bound_ms, bool cancel_is_success,
-              std::size_t* done) {
-  HANDLE event = nullptr;
+              std::size_t* done, HANDLE stop = nullptr) {
+  HANDLE events[2] = {nullptr, stop};
   {
     std::lock_guard lock(d.mutex);
     if (!d.pending) return Fail(ERROR_INVALID_PARAMETER);
-    event = d.event;
+    events[0] = d.event;
   }
-  const bool signalled = WaitForSingleObject(event, bound_ms) == WAIT_OBJECT_0;
+  const bool signalled =
+      WaitForMultipleObjects(stop != nullptr ? 2 : 1, events, FALSE, bound_ms) == WAIT_OBJECT_0;
   DWORD moved = 0;
   DWORD error = ERROR_INVALID_HANDLE;
   bool ok = false;
@@ -152,6 +159,8 @@ bool Complete(PortState& state, Direction& d, DWORD bound_ms, bool cancel_is_suc
       ok = GetOverlappedResult(state.handle, &d.overlapped, &moved, TRUE);
       if (!ok) error = GetLastError();
       if (!ok && !signalled) ok = cancel_is_success && error == ERROR_OPERATION_ABORTED;
+      // A read whose time-out passed has taken what came: Wine says so with an error.
+      if (!ok && signalled) ok = cancel_is_success && error == ERROR_TIMEOUT;
       d.pending = false;
     }
   }
@@ -223,7 +232,11 @@ bool Win32SerialPorts::SetCommTimeouts(PortHandle port, const CommTimeouts& time
                                    values.ReadTotalTimeoutMultiplier == 0 &&
                                    values.ReadTotalTimeoutConstant == 0;
   if (takes_what_is_there) {
-    values.ReadTotalTimeoutMultiplier = MAXDWORD;
+    // A read ends once the bytes stop coming for a moment, or after kReadWaitMs with
+    // none. (MAXDWORD, MAXDWORD, n), which should end at the first byte, ends after
+    // n under Wine, and (MAXDWORD, 0, 0) returns at once on Windows.
+    values.ReadIntervalTimeout = kReadGapMs;
+    values.ReadTotalTimeoutMultiplier = 0;
     values.ReadTotalTimeoutConstant = kReadWaitMs;
   }
   const auto state = Find(port);
@@ -248,11 +261,12 @@ IoStatus Win32SerialPorts::Read(PortHandle port, void* bytes, std::size_t count,
   if (status == IoStatus::kFailed) {
     Fail(error);
   } else if (status == IoStatus::kPending && mode == IoMode::kPlain) {
-    return Complete(*state, state->read, kReadWaitMs, true, got) ? IoStatus::kDone
-                                                                 : IoStatus::kFailed;
+    return Complete(*state, state->read, kReadBoundMs, true, got, state->cancel)
+               ? IoStatus::kDone
+               : IoStatus::kFailed;
   } else if (status == IoStatus::kDone && *got == 0 && count != 0) {
     // Time-outs of someone else's that return at once: the reading loop must not spin.
-    if (!state->reads_wait) Sleep(kReadWaitMs);
+    if (!state->reads_wait) Sleep(kForeignReadPauseMs);
   }
   return status;
 }
@@ -261,10 +275,15 @@ bool Win32SerialPorts::WaitRead(PortHandle port, std::size_t* got) {
   *got = 0;
   const auto state = Find(port);
   if (!state) return Fail(ERROR_INVALID_HANDLE);
-  return Complete(*state, state->read, kReadWaitMs, true, got);
+  return Complete(*state, state->read, kReadBoundMs, true, got, state->cancel);
 }
 
-bool Win32SerialPorts::CancelRead(PortHandle port) { return Find(port) != nullptr; }
+bool Win32SerialPorts::CancelRead(PortHandle port) {
+  const auto state = Find(port);
+  return OnOpenPort(state.get(), [&state](HANDLE) {
+    return state->cancel != nullptr && SetEvent(state->cancel) != 0;
+  });
+}
 
 IoStatus Win32SerialPorts::Write(PortHandle port, const void* bytes, std::size_t count,
                                  std::size_t* written, IoMode mode) {

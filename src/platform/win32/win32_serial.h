@@ -26,14 +26,15 @@ class Win32SerialPorts : public SerialPorts {
   bool SetupComm(PortHandle port, std::uint32_t in_queue, std::uint32_t out_queue) override;
   bool GetCommConfig(PortHandle port, Record& config, std::uint32_t* size) override;
   bool SetCommConfig(PortHandle port, const Record& config, std::uint32_t size) override;
-  // Reads that take what is there (MAXDWORD, 0, 0) become reads that wait for the
-  // first byte kReadWaitMs at most, so that an idle reading loop does not spin.
+  // Reads that take what is there (MAXDWORD, 0, 0) become reads that end kReadGapMs
+  // after the last byte that came, or after kReadWaitMs with none, so that an idle
+  // reading loop neither spins nor wakes more than once a second.
   bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) override;
   IoStatus Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
                 IoMode mode) override;
-  // Waits kReadWaitMs at most, then cancels the read, keeping what it had taken.
+  // Waits kReadBoundMs at most, or until CancelRead, then cancels the read, keeping
+  // what it had taken.
   bool WaitRead(PortHandle port, std::size_t* got) override;
-  // Nothing to do: every read ends within kReadWaitMs by itself.
   bool CancelRead(PortHandle port) override;
   IoStatus Write(PortHandle port, const void* bytes, std::size_t count, std::size_t* written,
                  IoMode mode) override;
@@ -49,7 +50,12 @@ class Win32SerialPorts : public SerialPorts {
   std::uint32_t LastError() override;
   std::string SystemMessage(std::uint32_t code) override;
 
-  static constexpr std::uint32_t kReadWaitMs = 10;
+  static constexpr std::uint32_t kReadWaitMs = 1000;
+  static constexpr std::uint32_t kReadGapMs = 2;
+  // Past the port's own time-out: a port that does not keep it is cancelled then.
+  static constexpr std::uint32_t kReadBoundMs = kReadWaitMs + 100;
+  // After a read that someone else's time-outs ended at once with nothing.
+  static constexpr std::uint32_t kForeignReadPauseMs = 10;
   static constexpr std::uint32_t kWriteBoundBaseMs = 10000;
   static constexpr std::uint32_t kWriteBoundPerByteMs = 10;
 

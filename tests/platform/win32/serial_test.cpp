@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "line/port_handle.h"
 #include "link/read_thread.h"
@@ -113,26 +114,40 @@ TEST_F(Win32SerialTest, CarriesEveryByteValueBothWays) {
   }
 }
 
-// An idle line: every read ends with nothing within its short wait, in either mode,
-// and a reading loop turns a few times per wait at most instead of spinning.
-TEST_F(Win32SerialTest, IdleReadsEndEmptyWithoutSpinning) {
-  constexpr DWORD kPeriodMs = 300;
-  constexpr int kTurnsMax = kPeriodMs / (Win32SerialPorts::kReadWaitMs / 2);
-  for (IoMode mode : {IoMode::kOverlapped, IoMode::kPlain}) {
-    int turns = 0;
-    std::size_t bytes = 0;
-    int failures = 0;
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < kPeriodMs && turns <= kTurnsMax) {
-      char chunk[200];
-      bool failed = false;
-      bytes += ReadOnce(serial_, com1_, chunk, sizeof chunk, mode, &failed);
-      failures += failed;
-      ++turns;
+// An idle line: a read waits for data rather than spin, and ends empty, at once
+// when the stop cancels it (even a cancel that came before the read).
+TEST_F(Win32SerialTest, IdleReadsWaitAndEndEmptyOnCancel) {
+  constexpr DWORD kWaitMs = Win32SerialPorts::kReadWaitMs;
+  struct Row {
+    IoMode mode;
+    int cancel_after_ms;  // -1: no cancel
+  };
+  for (const Row row : {Row{IoMode::kOverlapped, -1}, Row{IoMode::kPlain, -1},
+                        Row{IoMode::kOverlapped, 0}, Row{IoMode::kOverlapped, 50},
+                        Row{IoMode::kPlain, 50}}) {
+    if (row.cancel_after_ms == 0) {
+      ASSERT_TRUE(serial_.CancelRead(AsPort(com1_)));
     }
-    EXPECT_EQ(0u, bytes);
-    EXPECT_EQ(0, failures);
-    EXPECT_LE(turns, kTurnsMax) << "the reads do not wait";
+    std::thread stopper;
+    if (row.cancel_after_ms > 0) {
+      stopper = std::thread([this, row] {
+        Sleep(static_cast<DWORD>(row.cancel_after_ms));
+        serial_.CancelRead(AsPort(com1_));
+      });
+    }
+    const DWORD start = GetTickCount();
+    char chunk[200];
+    bool failed = false;
+    EXPECT_EQ(0u, ReadOnce(serial_, com1_, chunk, sizeof chunk, row.mode, &failed));
+    const DWORD took = GetTickCount() - start;
+    if (stopper.joinable()) stopper.join();
+    EXPECT_FALSE(failed) << "cancel after " << row.cancel_after_ms << " ms: error "
+                         << serial_.LastError();
+    if (row.cancel_after_ms < 0) {
+      EXPECT_GE(took, kWaitMs / 2) << "the read does not wait";
+    } else {
+      EXPECT_LT(took, kWaitMs / 2) << "the cancel did not end the read";
+    }
   }
 }
 
