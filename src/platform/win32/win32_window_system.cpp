@@ -11,8 +11,9 @@ namespace {
 constexpr const char* kTaskWindowClass = "KorvalTasks";
 constexpr UINT kRunTaskMessage = WM_APP + 1;
 // How long an idle turn of PumpMessage waits when nothing arrives: the bound on
-// how late a wait that has no deadline of its own looks again.
-constexpr DWORD kIdleWaitMaxMs = 50;
+// how late a wait that has no deadline of its own looks again. Messages, posted
+// tasks and the read thread's data end it at once; waits with a deadline pass it in.
+constexpr DWORD kIdleWaitMaxMs = 1000;
 
 // The dialog's link back to its handlers, kept in the window's extra bytes after
 // those the dialog manager uses.
