@@ -52,9 +52,12 @@ Reception Receive(Process& process, std::size_t* end_position) {
     before_statement = seen - process.receive.buffer.size();
   }
   TransferMeter meter(process, TransferMeter::Direction::kReceiving);
-  for (;;) {
+  // The first turn does not block: the whole statement may have come with the
+  // answer, its wake-up spent on an earlier wait.
+  for (bool first = true;; first = false) {
     process.os.windows.PumpMessageWithin(
-        link::WaitLeftMs(last_arrival, quiet_limit_ms, process.os.clock.TickCount()));
+        first ? 0
+              : link::WaitLeftMs(last_arrival, quiet_limit_ms, process.os.clock.TickCount()));
     if (line::CallEnded(process)) return Reception::kCallDropped;
     bool ended = false;
     {

@@ -27,9 +27,11 @@ int AwaitReply(Process& process, const std::string& expected, const std::string&
 ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
                            const std::string& alternative, std::uint32_t limit_ms) {
   const std::uint32_t start = process.os.clock.TickCount();
-  for (;;) {
+  // The first turn does not block: the reply may be in the buffer already, its
+  // wake-up spent on an earlier wait.
+  for (bool first = true;; first = false) {
     process.os.windows.PumpMessageWithin(
-        WaitLeftMs(start, limit_ms, process.os.clock.TickCount()));
+        first ? 0 : WaitLeftMs(start, limit_ms, process.os.clock.TickCount()));
     // The state comes first: a call that is down yields 0 whatever the buffer holds.
     // The deadline comes last: a reply that came in the last turn still counts.
     const bool ended = line::CallEnded(process);
