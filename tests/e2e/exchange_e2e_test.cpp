@@ -132,6 +132,13 @@ std::vector<std::string> BankOptions(const std::vector<std::string>& extra) {
   return Concat(Concat({"--bank-number", kBank, "--access-number", kAccess}, FastPeer()), extra);
 }
 
+// A bank that sends the statement 64 bytes every 50 ms: 60 lines take about 2 s.
+std::vector<std::string> SlowStatementBank(const TempDir& dir, const std::string& statement) {
+  WriteFile(dir / "bank.txt", statement);
+  return BankOptions(
+      {"--statement", dir / "bank.txt", "--chunk-size", "64", "--chunk-pace-ms", "50"});
+}
+
 // ---------------------------------------------------------------- sending a file
 
 struct SendCase {
@@ -397,10 +404,8 @@ INSTANTIATE_TEST_SUITE_P(Pacing, StatementE2e,
 TEST_F(E2e, MainWindowDuringAStatementIsSaved) {
   const std::string png = wine::ScreenshotPath();
   if (png.empty()) GTEST_SKIP() << "only the Windows build under Wine has a window to show";
-  const std::string statement = Statement(60);  // 64 bytes every 50 ms: about 2 s
-  WriteFile(dir / "bank.txt", statement);
-  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--chunk-size", "64",
-                                 "--chunk-pace-ms", "50"}));
+  const std::string statement = Statement(60);
+  Emulator emu(dir, SlowStatementBank(dir, statement));
   ASSERT_FALSE(emu.pty().empty());
   WriteWinIni(emu.pty());
   WriteJob("R", dir / "releve.txt");
@@ -424,10 +429,8 @@ TEST_F(E2e, MainWindowDuringAStatementIsSaved) {
 
 TEST_F(E2e, StatusLineOnATerminalIsErasedAndStaysOutOfTheLog) {
   if (wine::Enabled()) GTEST_SKIP() << "the status line is the Linux console's";
-  const std::string statement = Statement(60);  // 64 bytes every 50 ms: about 2 s
-  WriteFile(dir / "bank.txt", statement);
-  Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--chunk-size", "64",
-                                 "--chunk-pace-ms", "50"}));
+  const std::string statement = Statement(60);
+  Emulator emu(dir, SlowStatementBank(dir, statement));
   ASSERT_FALSE(emu.pty().empty());
   WriteWinIni(emu.pty());
   WriteJob("R", dir / "releve.txt");
