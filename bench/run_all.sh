@@ -9,6 +9,7 @@
 # LARGE_MB (50). KEEP=1 keeps the work folder (logs of every run).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source bench/bench_common.sh
 build=${1:-build-bench}
 IDLE_S=${IDLE_S:-10}
 IDLE_RUNS=${IDLE_RUNS:-3}
@@ -18,7 +19,6 @@ SEND_RUNS=${SEND_RUNS:-3}
 SMALL_MB=${SMALL_MB:-5}
 LARGE_MB=${LARGE_MB:-50}
 
-load() { cut -d ' ' -f 1-3 /proc/loadavg; }
 echo "== building in $build (Release, KORVAL_BUILD_BENCH=ON)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVAL_BUILD_BENCH=ON > /dev/null
 cmake --build "$build" --target korvalcom korval-netemu korval_bench_idle korval_bench_latency \
@@ -37,9 +37,6 @@ cleanup() {
 trap cleanup EXIT
 subscriber=175000123
 
-# The value of key in a "key=value ..." line.
-kv() { tr ' ' '\n' <<< "$2" | sed -n "s/^$1=//p" | head -n 1; }
-calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 
 # start_emulator NAME [options...]: one call, then the emulator ends (--once).
 start_emulator() {
@@ -74,10 +71,6 @@ run_job() {
   [ "$(kv exit "$result")" = "${EXPECT_EXIT:-0}" ] || echo "   (!) $name: korvalcom exit status $(kv exit "$result")"
 }
 
-records_file() {  # records_file PATH COUNT: 160-byte L.C.R records
-  for i in $(seq 1 "$2"); do printf '%-160s' "LCR $i TIRE DUPONT ECHEANCE 31/12/26 MONTANT 1500,00"; done > "$1"
-}
-
 statement_file() {  # statement_file PATH MEGABYTES: CR-ended ANSI lines, no end record inside
   awk -v bytes=$(($2 * 1024 * 1024)) 'BEGIN {
     for (n = 1; total < bytes; n++) {
@@ -85,14 +78,10 @@ statement_file() {  # statement_file PATH MEGABYTES: CR-ended ANSI lines, no end
       printf "%s", line; total += length(line) } }' > "$1"
 }
 
-rows=()
-row() { rows+=("$(printf '| %s | %s | %s | %s |' "$1" "$2" "$3" "$4")"); }
-verdict() { awk "BEGIN { exit !($1) }" && echo met || echo MISSED; }
 
 # 1. Idle cost, on the program's own link against a silent pty peer; several runs,
 # since the figure is near the goal and moves with whatever else the machine does.
 echo "== 1. idle cost: Pause and AwaitReply, ${IDLE_S} s windows, $IDLE_RUNS runs"
-median_of() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 idle_lines=""
 for run in $(seq 1 "$IDLE_RUNS"); do
   idle=$("$build/korval_bench_idle" --seconds "$IDLE_S")
@@ -177,7 +166,7 @@ for run in $(seq 1 "$SEND_RUNS"); do
   sends+=("$done")
   cmp -s "$work/lcr.txt" "$work/send$run.received" || echo "   (!) send$run: the bank received another file"
 done
-median=$(printf '%s\n' "${sends[@]}" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+median=$(printf '%s\n' "${sends[@]}" | median_of)
 over=$(calc '%.2f' "100 * ($median - $floor) / $floor")
 row "L.C.R file of $RECORDS records: start to OKF, median of $SEND_RUNS runs (${sends[*]} ms)" \
   "${median} ms, floor ${floor} ms: +${over} %" "within 2 %" "$(verdict "$over <= 2")"

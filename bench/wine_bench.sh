@@ -10,6 +10,7 @@
 # the timed L.C.R file, 20), SEND_RUNS (3). KEEP=1 keeps the work folder.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source bench/bench_common.sh
 root=$PWD
 preset=${1:-mingw}
 arch=win64
@@ -18,7 +19,6 @@ IDLE_S=${IDLE_S:-20}
 RECORDS=${RECORDS:-20}
 SEND_RUNS=${SEND_RUNS:-3}
 
-load() { cut -d ' ' -f 1-3 /proc/loadavg; }
 echo "== building $preset and the native emulator (build-bench)"
 cmake --preset "$preset" > /dev/null
 cmake --build "build-$preset" --target korvalcom tapi32_double > /dev/null
@@ -47,8 +47,6 @@ wineserver -p > /dev/null 2>&1
 load_before=$(load)
 subscriber=175000123
 
-kv() { tr ' ' '\n' <<< "$2" | sed -n "s/^$1=//p" | head -n 1; }
-calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2> /dev/null || echo 0; }
 hz=$(getconf CLK_TCK)
 
@@ -115,13 +113,6 @@ run_job() {
   [ "$(kv exit "$result")" = "${EXPECT_EXIT:-0}" ] || echo "   (!) $name: korvalcom.exe exit status $(kv exit "$result")"
 }
 
-records_file() {
-  for i in $(seq 1 "$2"); do printf '%-160s' "LCR $i TIRE DUPONT ECHEANCE 31/12/26 MONTANT 1500,00"; done > "$1"
-}
-
-rows=()
-row() { rows+=("$(printf '| %s | %s | %s | %s |' "$1" "$2" "$3" "$4")"); }
-verdict() { awk "BEGIN { exit !($1) }" && echo met || echo MISSED; }
 
 # 1. Waiting for a reply: a PAD that never sends its banner. The window starts 3 s
 # into the wait, after the start-up and the dialling, and the server's share of
@@ -189,7 +180,6 @@ for run in $(seq 1 "$SEND_RUNS"); do
   after_start+=("$(calc '%.1f' "$(kv mark_done_ms "$result") - $(kv mark_first_ms "$result")")")
   cmp -s "$work/lcr.txt" "$work/send$run.received" || echo "   (!) send$run: the bank received another file"
 done
-median_of() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 median=$(printf '%s\n' "${sends[@]}" | median_of)
 median_after=$(printf '%s\n' "${after_start[@]}" | median_of)
 over=$(calc '%.2f' "100 * ($median - $floor) / $floor")
