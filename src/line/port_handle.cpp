@@ -1,6 +1,7 @@
 #include "line/port_handle.h"
 
 #include <mutex>
+#include <vector>
 
 #include "line/growing_read.h"
 #include "process/process.h"
@@ -51,11 +52,14 @@ void ClosePort(Process& process) {
 }
 
 void CancelPortReads(Process& process) {
-  process.os.serial.CancelRead(process.line.port.handle());
-  std::lock_guard lock(process.line.retired_mutex);
-  for (platform::PortHandle handle : process.line.retired_ports) {
-    process.os.serial.CancelRead(handle);
+  std::vector<platform::PortHandle> ports;
+  {
+    // Copied, so that no lock of ours is held inside the port's.
+    std::lock_guard lock(process.line.retired_mutex);
+    ports = process.line.retired_ports;
   }
+  ports.push_back(process.line.port.handle());
+  for (platform::PortHandle handle : ports) process.os.serial.CancelRead(handle);
 }
 
 void CloseRetiredPorts(Process& process) {
