@@ -59,5 +59,8 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+# A mirror caught mid-sync fails one index; the others are still good, and the
+# install below says so if a package really cannot be had.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update ||
+  echo "install-deps: apt-get update reported errors; installing with the lists it has" >&2
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" </dev/null
