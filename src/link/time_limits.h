@@ -17,6 +17,10 @@ inline constexpr const char* kAcknowledgementWaitKey = "DelaiAcquittement";
 // How long a statement may stay silent before it counts as cut off.
 inline constexpr std::uint32_t kReceptionQuietDefaultS = 300;
 inline constexpr const char* kReceptionQuietKey = "DelaiReception";
+// How long a whole statement may take, however it flows: a line that keeps sending
+// (noise, a bank looping) must not run for ever nor fill the disk.
+inline constexpr std::uint32_t kReceptionTotalDefaultS = 14400;
+inline constexpr const char* kReceptionTotalKey = "DureeMaxReception";
 
 // For PumpMessageWithin: the longest idle block after which a wait that started at
 // start still sees its limit pass (now - start > limit_ms) on time; 0 once it has.
