@@ -133,7 +133,7 @@ void TakeEndCodes(Process& process, std::size_t end_position) {
   link::ReceiveBusySection section(process);
   const std::string& buffer = process.receive.buffer;
   auto code_at = [&buffer](std::size_t at) {
-    return at < buffer.size() ? NormaliseCode(buffer.substr(at, 4)) : std::string();
+    return NormaliseCode(at < buffer.size() ? buffer.substr(at, 4) : std::string());
   };
   process.job.detail1 = code_at(end_position + 3);
   process.job.detail2 = code_at(end_position + 7);

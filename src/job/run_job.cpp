@@ -126,10 +126,12 @@ void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
 
 // Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
 void WriteOutcome(Process& process, const std::string& job_file, bool succeeded) {
+  // The application reads "9999" as no code: an empty one would be a new meaning.
+  auto code = [](const std::string& detail) { return detail.empty() ? kNoCode : detail; };
   const std::vector<platform::ProfileEntry> entries = {
       {kResultKey, std::string(succeeded ? "1" : "0")},
-      {kDetail1Key, process.job.detail1},
-      {kDetail2Key, process.job.detail2}};
+      {kDetail1Key, code(process.job.detail1)},
+      {kDetail2Key, code(process.job.detail2)}};
   if (process.os.profiles.WritePrivateEntries(job_file, kSection, entries)) return;
   process.job.outcome_unwritten = true;
   process.os.diagnostics.Warn("Impossible d'\xE9" "crire le r\xE9sultat dans le fichier de "
