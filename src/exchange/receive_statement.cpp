@@ -180,7 +180,11 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
   switch (Receive(process, &end_position)) {
     case Reception::kCallDropped:
       EndCapture(process);
-      process.log.LogProgress("Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !\n");
+      // After a stop, the stop has been said: the line is not to blame.
+      if (!process.job.stopped_by_user) {
+        process.log.LogProgress(
+            "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !\n");
+      }
       return 0;
     case Reception::kSilent:
       // No acknowledgement: the bank will send the statement again.
