@@ -175,4 +175,18 @@ OpenProblem PosixFileSystem::ReadProblem(const std::string& path) {
   return problem;
 }
 
+void PosixFileSystem::KeepPermissions(const std::string& from, const std::string& to) {
+  struct stat info;
+  if (::stat(FileSystemPath(from).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  const std::string target = FileSystemPath(to);
+  mode_t mode = info.st_mode & 0777;  // never the set-id bits
+  struct stat mine;
+  const bool same_group = ::stat(target.c_str(), &mine) == 0 && mine.st_gid == info.st_gid;
+  // Group bits meant for the old group must not open the file to ours.
+  if (!same_group && ::chown(target.c_str(), static_cast<uid_t>(-1), info.st_gid) != 0) {
+    mode &= ~static_cast<mode_t>(070);
+  }
+  ::chmod(target.c_str(), mode);
+}
+
 }  // namespace korval::platform
