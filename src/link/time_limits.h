@@ -33,5 +33,8 @@ inline std::uint32_t WaitLeftMs(std::uint32_t start, std::uint32_t limit_ms,
 // A limit in seconds from section KORVAL of win.ini, in milliseconds; the default
 // when the key is absent or is not a positive whole number.
 std::uint32_t ReadLimitMs(Process& process, const char* key, std::uint32_t default_s);
+// Once per job: a limit of win.ini that is set but not a positive whole number is
+// said, with the default that takes its place.
+void CheckLimits(Process& process);
 
 }  // namespace korval::link
