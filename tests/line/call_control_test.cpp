@@ -151,6 +151,8 @@ TEST(LineCallbackTest, IncomingCallIsLoggedAndLeftRinging) {
   ASSERT_EQ(h.Call(), 1);
   h.PumpFor(1000);
   EXPECT_EQ(h.process.call.call_state, platform::kCallStateOffering);
+  const auto log = h.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Appel entrant !"), log.end());
   EXPECT_EQ(h.CallsOf("lineDrop"), 0u);
 }
 
