@@ -181,6 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
                     return WithJob(d, pty, Job("V", d.path()));
                   }, 1, {}, {kCannotOpen + "/tmp/", " : c'est un dossier, pas un fichier\n"},
                   false},
+        EarlyCase{"ModemMissing", [](const TempDir& d, const std::string&) {
+                    return WithJob(d, d / "no-tty", Job("L", d / "data.txt"));
+                  }, 3, {"est introuvable : le port n'existe pas.", "Aucun modem utilisable",
+                         kNoTapi}, {}, true},
         // A statement target that is no regular file is refused before dialling.
         EarlyCase{"StatementTargetIsADevice", [](const TempDir& d, const std::string& pty) {
                     return WithJob(d, pty, Job("R", "/dev/null"));
