@@ -10,8 +10,10 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 else()
   install(TARGETS korvalcom korval-netemu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/doc/man/korvalcom.1 ${PROJECT_SOURCE_DIR}/doc/man/korval-netemu.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  include(${CMAKE_CURRENT_LIST_DIR}/debian_docs.cmake)
+  install(FILES ${KORVAL_MAN_PAGES_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${KORVAL_DEBIAN_COPYRIGHT} ${KORVAL_DEBIAN_CHANGELOG_GZ}
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/examples/
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
@@ -19,7 +21,7 @@ endif()
 
 set(CPACK_PACKAGE_NAME korvalcom)
 set(CPACK_PACKAGE_VENDOR "Korval")
-set(CPACK_PACKAGE_CONTACT "korvalcom maintainers <korvalcom@localhost>")
+set(CPACK_PACKAGE_CONTACT "korvalcom maintainers <korvalcom@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "batch modem exchange of banking files over TRANSPAC")
 set(CPACK_PACKAGE_DESCRIPTION [[

@@ -39,6 +39,16 @@ for item in "${items[@]}"; do
 done
 echo "test-package: Depends: $depends"
 
+# Debian's own checks: no error (warnings and notes are shown, not fatal).
+if command -v lintian > /dev/null; then
+  lintian --tag-display-limit 0 "$deb" > "$work/lintian.log" 2>&1 || true
+  grep -v '^running with root privileges' "$work/lintian.log" || true
+  ! grep -q '^E: ' "$work/lintian.log" || fail "lintian reports errors"
+  echo "test-package: lintian: no error"
+else
+  fail "lintian is not installed"
+fi
+
 # A fresh root of its own: an empty dpkg database, the host's libraries not in it.
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info"
@@ -50,13 +60,14 @@ dpkg --root="$root" -s korvalcom | grep -q '^Status: install ok installed$' || f
 bin=$root/usr/bin
 examples=$root/usr/share/doc/korvalcom/examples
 for f in "$bin/korvalcom" "$bin/korval-netemu" \
-  "$root/usr/share/man/man1/korvalcom.1" "$root/usr/share/man/man1/korval-netemu.1" \
+  "$root/usr/share/man/man1/korvalcom.1.gz" "$root/usr/share/man/man1/korval-netemu.1.gz" \
+  "$root/usr/share/doc/korvalcom/copyright" "$root/usr/share/doc/korvalcom/changelog.gz" \
   "$examples/win.ini" "$examples/statement.job.ini" "$examples/lcr.job.ini" \
   "$examples/virement.job.ini" "$examples/dads.job.ini"; do
   [ -e "$f" ] || fail "not installed: ${f#"$root"}"
 done
 for page in korvalcom korval-netemu; do
-  warnings=$(groff -ww -z -man "$root/usr/share/man/man1/$page.1" 2>&1)
+  warnings=$(zcat "$root/usr/share/man/man1/$page.1.gz" | groff -ww -z -man 2>&1)
   [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
 

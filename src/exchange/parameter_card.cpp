@@ -1,5 +1,7 @@
 #include "exchange/parameter_card.h"
 
+#include <algorithm>
+
 #include "exchange/failure_box.h"
 #include "exchange/pump.h"
 #include "exchange/records.h"
@@ -45,14 +47,22 @@ void AwaitRestOfRecord(Process& process, std::size_t record_end) {
 }
 
 std::string CodeAt(const std::string& buffer, std::ptrdiff_t position) {
-  if (position < 0 || static_cast<std::size_t>(position) >= buffer.size()) return {};
+  if (position < 0 || static_cast<std::size_t>(position) >= buffer.size()) {
+    return NormaliseCode({});
+  }
   return NormaliseCode(buffer.substr(static_cast<std::size_t>(position), 4));
 }
 
 }  // namespace
 
 std::string NormaliseCode(std::string code) {
-  return code == "    " ? std::string(job::kNoCode) : code;
+  // A line end (or any control byte) is no part of a code: the record was cut there.
+  const auto control = std::find_if(code.begin(), code.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  code.erase(control, code.end());
+  const bool blank = code.find_first_not_of(' ') == std::string::npos;
+  return blank ? std::string(job::kNoCode) : code;
 }
 
 void EndRecord(Process& process) {

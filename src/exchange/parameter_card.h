@@ -14,7 +14,7 @@ int SendParameterCard(Process& process, const std::string& card);
 // The end-of-record signal: a carriage return, or under profile 7 a 2000 ms break
 // after 2000 ms of quiet.
 void EndRecord(Process& process);
-// A code of four blanks means no code.
+// A code of blanks, or none at all, is "9999"; a code ends at a line end.
 std::string NormaliseCode(std::string code);
 
 }  // namespace korval::exchange

@@ -108,6 +108,10 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     ++sent;
     meter.Sent(sent, sent * record_length);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
+      if (!process.job.stopped_by_user) {
+        process.log.LogProgress("Envoi interrompu : la communication a \xE9t\xE9 coup\xE9" "e "
+                                "apr\xE8s " + std::to_string(sent) + " enregistrement(s) !\n");
+      }
       DropCall(process);
       return false;
     }

@@ -6,6 +6,8 @@
 #include "exchange/exchange.h"
 #include "exchange/open_problem_text.h"
 #include "job/job_keys.h"
+#include "link/ebcdic.h"
+#include "link/time_limits.h"
 #include "platform/text_encoding.h"
 #include "process/process.h"
 
@@ -25,7 +27,8 @@ void LogPlatform(Process& process) {
   if (platform_id) process.job.is_windows_nt = *platform_id == platform::kPlatformWin32Nt;
   app::ProgressLog& log = process.log;
   log.LogProgress("Syst\xE8me = ");
-  log.LogProgress(process.job.is_windows_nt ? "Windows NT" : "Windows 95/98");
+  const std::optional<std::string> system = process.os.version.SystemName();
+  log.LogProgress(system ? *system : process.job.is_windows_nt ? "Windows NT" : "Windows 95/98");
   log.LogProgress(": (" + std::to_string(platform_id.value_or(0)));
   log.LogProgress(")\n");
 }
@@ -42,10 +45,20 @@ void ReadProfile7(Process& process, const std::string& subscriber) {
   }
 }
 
+// The first character, a blank aside, that becomes a blank in EBCDIC, or npos.
+std::size_t NotInEbcdic(const std::string& card) {
+  for (std::size_t at = 0; at < card.size(); ++at) {
+    const auto c = static_cast<std::uint8_t>(card[at]);
+    if (c > 0x20 && link::ToEbcdicByte(c) == 0x40) return at;
+  }
+  return std::string::npos;
+}
+
 // The French reason an input is refused before any dialling, or nothing.
 std::optional<std::string> RefusalOf(const JobInput& input) {
   if (input.dial_number.size() > kDialNumberMax) {
-    return "Num\xE9ro TRANSPAC trop long dans win.ini (plus de 11 caract\xE8res) !\n";
+    return "Num\xE9ro TRANSPAC (NUMTRANSPAC) trop long dans win.ini (plus de 11 "
+           "caract\xE8res) !\n";
   }
   if (input.subscriber.size() > kSubscriberMax) {
     return "Num\xE9ro d'abonn\xE9 trop long (plus de 31 caract\xE8res) !\n";
@@ -59,6 +72,12 @@ std::optional<std::string> RefusalOf(const JobInput& input) {
   if (const std::size_t at = input.card.find(platform::kNotInCp1252); at != std::string::npos) {
     return "Carte param\xE8tre refus\xE9" "e (colonne " + std::to_string(at + 1) + ")" +
            kNoSuchCharacter;
+  }
+  // EBCDIC has no room for some Windows-1252 letters ("\xC9"): sent as a blank, they
+  // would change the request.
+  if (const std::size_t at = NotInEbcdic(input.card); at != std::string::npos) {
+    return "Carte param\xE8tre refus\xE9" "e (colonne " + std::to_string(at + 1) +
+           ") : un caract\xE8re n'existe pas en EBCDIC !\n";
   }
   if (input.subscriber.find(platform::kNotInCp1252) != std::string::npos) {
     return std::string("Num\xE9ro d'abonn\xE9 refus\xE9") + kNoSuchCharacter;
@@ -126,10 +145,12 @@ void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
 
 // Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
 void WriteOutcome(Process& process, const std::string& job_file, bool succeeded) {
+  // The application reads "9999" as no code: an empty one would be a new meaning.
+  auto code = [](const std::string& detail) { return detail.empty() ? kNoCode : detail; };
   const std::vector<platform::ProfileEntry> entries = {
       {kResultKey, std::string(succeeded ? "1" : "0")},
-      {kDetail1Key, process.job.detail1},
-      {kDetail2Key, process.job.detail2}};
+      {kDetail1Key, code(process.job.detail1)},
+      {kDetail2Key, code(process.job.detail2)}};
   if (process.os.profiles.WritePrivateEntries(job_file, kSection, entries)) return;
   process.job.outcome_unwritten = true;
   process.os.diagnostics.Warn("Impossible d'\xE9" "crire le r\xE9sultat dans le fichier de "
@@ -169,6 +190,7 @@ void RunJob(Process& process, platform::WindowHandle window,
     return;
   }
   LogPlatform(process);
+  link::CheckLimits(process);
 
   input.subscriber =
       profiles.ReadPrivate(job_file_path, kSection, kSubscriberKey, kOverlongProbeCapacity);

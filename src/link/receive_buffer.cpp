@@ -102,6 +102,8 @@ bool CommitCaptureFile(Process& process) {
   const std::string backup = BackupName(target);
   const std::string kept = "Le relev\xE9 re\xE7u est conserv\xE9 dans " + temporary + " : ";
   const std::optional<std::uint64_t> previous = files.SizeOf(target);
+  // The calling application's other users still read the statement they read before.
+  if (previous) files.KeepPermissions(target, temporary);
   if (previous && *previous > 0) {
     if (files.SizeOf(backup) && !files.Delete(backup)) {
       process.log.LogProgress(kept + "impossible de supprimer " + backup + "\n");

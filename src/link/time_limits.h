@@ -17,6 +17,10 @@ inline constexpr const char* kAcknowledgementWaitKey = "DelaiAcquittement";
 // How long a statement may stay silent before it counts as cut off.
 inline constexpr std::uint32_t kReceptionQuietDefaultS = 300;
 inline constexpr const char* kReceptionQuietKey = "DelaiReception";
+// How long a whole statement may take, however it flows: a line that keeps sending
+// (noise, a bank looping) must not run for ever nor fill the disk.
+inline constexpr std::uint32_t kReceptionTotalDefaultS = 14400;
+inline constexpr const char* kReceptionTotalKey = "DureeMaxReception";
 
 // For PumpMessageWithin: the longest idle block after which a wait that started at
 // start still sees its limit pass (now - start > limit_ms) on time; 0 once it has.
@@ -29,5 +33,8 @@ inline std::uint32_t WaitLeftMs(std::uint32_t start, std::uint32_t limit_ms,
 // A limit in seconds from section KORVAL of win.ini, in milliseconds; the default
 // when the key is absent or is not a positive whole number.
 std::uint32_t ReadLimitMs(Process& process, const char* key, std::uint32_t default_s);
+// Once per job: a limit of win.ini that is set but not a positive whole number is
+// said, with the default that takes its place.
+void CheckLimits(Process& process);
 
 }  // namespace korval::link

@@ -24,6 +24,9 @@ class VersionQuery {
   virtual ~VersionQuery() = default;
   // Nothing when the query fails.
   virtual std::optional<std::uint32_t> PlatformId() = 0;
+  // The system actually run, where it is not the one the platform id names ("Linux
+  // 6.1.0"); nothing on Windows.
+  virtual std::optional<std::string> SystemName() { return std::nullopt; }
 };
 
 }  // namespace korval::platform

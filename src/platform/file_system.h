@@ -46,6 +46,10 @@ class FileSystem {
   // Why OpenForReading(path) fails, asked after it has failed so that the user is told
   // the cause; kNone when it would not fail. A back-end that cannot tell says kUnknown.
   virtual OpenProblem ReadProblem(const std::string&) { return OpenProblem::kUnknown; }
+  // Gives the file `to` the permission bits of the file `from`, and its group where the
+  // process may set it; nothing where the platform has no owners. Best effort: the
+  // file stays as it is where this is refused.
+  virtual void KeepPermissions(const std::string& /*from*/, const std::string& /*to*/) {}
 };
 
 }  // namespace korval::platform

@@ -294,7 +294,7 @@ ProgramRun RunProgramWith(const TempDir& dir, const ProgramStart& start, int tim
     // The output file grows line by line; polled, never assumed.
     while (MsLeft(end) > 0 && !child.Ended()) {
       if (ReadFile(dir / "korvalcom.out").find(start.stop_after) != std::string::npos) {
-        if (stop_sent != nullptr) *stop_sent = child.Signal(SIGTERM);
+        if (stop_sent != nullptr) *stop_sent = child.Signal(start.stop_signal);
         break;
       }
       ::poll(nullptr, 0, 20);

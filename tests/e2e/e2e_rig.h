@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -112,6 +114,7 @@ struct ProgramStart {
   std::vector<std::string> unset;  // names of ours left out
   std::string stop_after;          // when not empty: SIGTERM once this shows on stdout
   long file_size_limit = 0;        // when not 0: RLIMIT_FSIZE of the program, in bytes
+  int stop_signal = SIGTERM;       // what stop_after sends
 };
 
 // korvalcom as a user or an application may start it, bounded by timeout_s. With

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -357,6 +358,7 @@ struct StatementCase {
   const char* name;
   const char* chunk_size;
   const char* delay_ms;  // "0": the statement rides with the answer record
+  mode_t previous_mode;  // the new statement keeps it
 };
 
 void PrintTo(const StatementCase& c, std::ostream* os) { *os << c.name; }
@@ -368,6 +370,7 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
   const std::string statement = Statement(12);
   WriteFile(dir / "bank.txt", statement);
   WriteFile(dir / "releve.txt", "PREVIOUS STATEMENT\r");
+  ::chmod((dir / "releve.txt").c_str(), c.previous_mode);
   Emulator emu(dir, BankOptions({"--statement", dir / "bank.txt", "--chunk-size", c.chunk_size,
                                  "--statement-delay-ms", c.delay_ms}));
   ASSERT_FALSE(emu.pty().empty());
@@ -384,6 +387,9 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
   EXPECT_EQ(stored.substr(0, statement.size()), statement);
   EXPECT_NE(stored.find(kEndRecord, statement.size()), std::string::npos) << stored;
   EXPECT_EQ(ReadFile(dir / "releve.BAK"), "PREVIOUS STATEMENT\r");
+  struct stat info {};
+  ::stat((dir / "releve.txt").c_str(), &info);
+  if (!wine::Enabled()) EXPECT_EQ(info.st_mode & 0777, c.previous_mode);
   EXPECT_FALSE(Contains(run.err, kStatusLine)) << "a status line on a file: " << run.err;
 
   const std::string report = FinishedReport(emu);
@@ -396,8 +402,8 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pacing, StatementE2e,
-                         ::testing::Values(StatementCase{"PacedChunks", "64", "200"},
-                                           StatementCase{"WithTheAnswer", "500", "0"}),
+                         ::testing::Values(StatementCase{"PacedChunks", "64", "200", 0644},
+                                           StatementCase{"WithTheAnswer", "500", "0", 0600}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The main window of the Windows build, as a user sees it while a statement comes.

@@ -28,6 +28,7 @@ const std::string kUsage = "Usage : korvalcom /B:<fichier de travail>";
 const std::string kNoTapi = "[korvalcom] Initialisation de TAPI impossible !";
 const std::string kStopped = "\xC3\x89" "change interrompu \xC3\xA0 la demande de l'utilisateur !";
 const std::string kCannotOpen = "Impossible d'ouvrir le fichier\n";
+const std::string kTargetRefused = "Fichier du relev\xC3\xA9 refus\xC3\xA9 : ";
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -180,6 +181,25 @@ INSTANTIATE_TEST_SUITE_P(
                     return WithJob(d, pty, Job("V", d.path()));
                   }, 1, {}, {kCannotOpen + "/tmp/", " : c'est un dossier, pas un fichier\n"},
                   false},
+        EarlyCase{"ModemMissing", [](const TempDir& d, const std::string&) {
+                    return WithJob(d, d / "no-tty", Job("L", d / "data.txt"));
+                  }, 3, {"est introuvable : le port n'existe pas.", "Aucun modem utilisable",
+                         kNoTapi}, {}, true},
+        // A statement target that is no regular file is refused before dialling.
+        EarlyCase{"StatementTargetIsADevice", [](const TempDir& d, const std::string& pty) {
+                    return WithJob(d, pty, Job("R", "/dev/null"));
+                  }, 1, {}, {kTargetRefused + "/dev/null : ce n'est pas un fichier ordinaire !"},
+                  false},
+        EarlyCase{"StatementTargetIsAFifo", [](const TempDir& d, const std::string& pty) {
+                    ::mkfifo((d / "fifo").c_str(), 0600);
+                    return WithJob(d, pty, Job("R", d / "fifo"));
+                  }, 1, {}, {kTargetRefused + "/tmp/", "/fifo : ce n'est pas un fichier ordinaire"},
+                  false},
+        EarlyCase{"StatementBackupIsAFolder", [](const TempDir& d, const std::string& pty) {
+                    ::mkdir((d / "rel.BAK").c_str(), 0700);
+                    return WithJob(d, pty, Job("R", d / "rel.txt"));
+                  }, 1, {}, {kTargetRefused + "/tmp/", "/rel.BAK : c'est un dossier, pas un fichier"},
+                  false},
         // A job file that cannot lose its old Retour would not take the new one: no
         // exchange, and a status of its own. Root ignores permission bits, so a file
         // size limit below the job file's size makes its rewrite fail.
@@ -197,7 +217,8 @@ struct StopCase {
   const char* name;
   std::vector<std::string> emulator;  // what the far end does
   const char* type_action;
-  std::string stop_after;  // the progress line after which SIGTERM is sent
+  std::string stop_after;  // the progress line after which the signal is sent
+  int signal = SIGTERM;    // SIGHUP: the terminal or the session closed
 };
 
 void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
@@ -222,7 +243,7 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   WriteFile(dir / "win.ini", WinIni(emu.pty()));
   WriteFile(dir / "job.ini", Job(c.type_action, dir / "data.txt"));
   ProgramStart start = {{"/B:" + dir / "job.ini"}, {"KORVAL_WININI=" + dir / "win.ini"}, {},
-                        c.stop_after, 0};
+                        c.stop_after, 0, c.signal};
 
   bool stop_sent = false;
   const ProgramRun run = RunProgramWith(dir, start, kProgramTimeoutS, &stop_sent);
@@ -237,6 +258,7 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   // Nothing blames the bank or the network for it.
   EXPECT_FALSE(Contains(run.err, "[Communication]")) << run.err;
   EXPECT_FALSE(Contains(run.err, "[Erreur]")) << run.err;
+  EXPECT_FALSE(Contains(run.out, "communication a \xC3\xA9t\xC3\xA9 coup\xC3\xA9" "e")) << run.out;
   EXPECT_EQ(KorvalValues(ReadFile(dir / "job.ini"), "Retour"), std::vector<std::string>{"0"});
   emu.Finish();
   // A call that came up was hung up (the stop may come while the modem still dials).
@@ -254,7 +276,11 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"AwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
                  "Envoi carte param\xC3\xA8tre !"},
         StopCase{"DuringAStatement", {"--statement", "BANK", "--silent-at", "end"}, "R",
-                 "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !"}),
+                 "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !"},
+        StopCase{"HangUpSignalDuringAStatement", {"--statement", "BANK", "--silent-at", "end"},
+                 "R", "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !", SIGHUP},
+        StopCase{"HangUpSignalAwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
+                 "Envoi carte param\xC3\xA8tre !", SIGHUP}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

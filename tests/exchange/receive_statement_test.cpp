@@ -36,16 +36,31 @@ TEST(ReceiveStatementTest, StatementIsStoredAndAcknowledged) {
     std::size_t chunk;
     std::uint64_t first_delay_ms;  // 0: data rides with the answer record
     bool profile7;
+    std::string inner_line = {};   // a line in the middle of the statement
+    std::uint64_t pace_ms = 20;
+    bool one_blank_short = false;  // a chunk ends with the end record less its last blank
   };
+  const std::string blanks(18, ' ');
   for (const Case& c : {Case{"paced chunks", 64, 200, false},
                         Case{"data with the answer record", 500, 0, false},
                         Case{"end record split across chunks", 37, 200, false},
-                        Case{"profile 7", 128, 200, true}}) {
+                        Case{"profile 7", 128, 200, true},
+                        Case{"FF and blanks ending a line", 64, 200, false,
+                             "TOTAL 1000,00 FF" + blanks + "\r"},
+                        Case{"FF and more blanks", 64, 200, false, "SOLDE FF" + blanks + "   \r"},
+                        Case{"FF and blanks at the end of a chunk", 44, 200, false,
+                             "X FF" + blanks},
+                        Case{"end record split one blank short", 64, 200, false, "", 500, true}}) {
     StatementHarness h;
     if (c.profile7) h.WinIni("[175000123]\r\nPROFIL7=O\r\n");
-    const std::string statement = Statement(12);
+    std::string statement = Statement(6) + c.inner_line + Statement(6);
+    if (c.one_blank_short) {
+      const std::size_t tail = (statement.size() + kEnd.size() - 1) % c.chunk;
+      statement += std::string(c.chunk + c.chunk - tail - 1, '-') + "\r";
+    }
     h.Bank().statement = statement;
     h.Bank().chunk_size = c.chunk;
+    h.Bank().chunk_pace_ms = c.pace_ms;
     h.Bank().statement_delay_ms = c.first_delay_ms;
     h.Bank().code1 = "1111";
 
@@ -116,6 +131,16 @@ TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere
                   h.Bank().silent_at = netemu::Step::kEnd;
                 },
                 "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !",
+                true},
+           Case{"statement that never ends",
+                [](StatementHarness& h) {
+                  h.WinIni("[KORVAL]\r\nDureeMaxReception=60\r\n");
+                  h.Bank().statement = Statement(2000);
+                  h.Bank().chunk_size = 64;
+                  h.Bank().chunk_pace_ms = 500;
+                },
+                "Relev\xE9 incomplet : dur\xE9" "e maximale de r\xE9" "ception d\xE9pass\xE9"
+                "e (DureeMaxReception) !",
                 true},
            Case{"writes fail",
                 [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); },
@@ -213,15 +238,42 @@ TEST(ReceiveStatementTest, EmptyFileNameReceivesIntoNothing) {
 }
 
 // A statement that has nowhere to go is not asked for: it would be acknowledged and
-// lost.
+// lost. A target that is no regular file is refused before anything is touched.
 TEST(ReceiveStatementTest, StatementWithNowhereToGoIsNotAskedFor) {
-  StatementHarness h;
-  h.sim.files.FailCreate(kStatementFile);
-  EXPECT_EQ(h.Receive(), app::kExitFailed);
-  EXPECT_EQ(h.CallsOf("lineMakeCall"), 0u);
-  EXPECT_TRUE(h.Logged(std::string("Impossible de pr\xE9parer le fichier du relev\xE9 : ") +
-                       kStatementFile));
-  EXPECT_EQ(h.FileText(kStatementFile), "previous statement");
+  const std::string refused = "Fichier du relev\xE9 refus\xE9 : ";
+  struct Case {
+    const char* name;
+    void (*setup)(StatementHarness&);
+    std::string line;
+  };
+  for (const Case& c : {
+           Case{"cannot be created",
+                [](StatementHarness& h) { h.sim.files.FailCreate(kStatementFile); },
+                std::string("Impossible de pr\xE9parer le fichier du relev\xE9 : ") +
+                    kStatementFile},
+           Case{"a device", [](StatementHarness& h) { h.sim.files.AddDevice(kStatementFile); },
+                refused + kStatementFile + " : ce n'est pas un fichier ordinaire !"},
+           Case{"a folder",
+                [](StatementHarness& h) {
+                  h.sim.files.Delete(kStatementFile);
+                  h.sim.files.AddFolder(kStatementFile);
+                },
+                refused + kStatementFile + " : c'est un dossier, pas un fichier !"},
+           Case{"a folder as the .BAK",
+                [](StatementHarness& h) { h.sim.files.AddFolder(kStatementBackup); },
+                refused + kStatementBackup + " : c'est un dossier, pas un fichier !"},
+       }) {
+    StatementHarness h;
+    c.setup(h);
+    EXPECT_EQ(h.Receive(), app::kExitFailed) << c.name;
+    EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
+    EXPECT_EQ(h.CallsOf("lineMakeCall"), 0u) << c.name;
+    EXPECT_TRUE(h.Logged(c.line)) << c.name;
+    EXPECT_FALSE(h.sim.files.Exists(std::string(kStatementFile) + ".~1")) << c.name;
+    if (h.sim.files.Exists(kStatementFile)) {
+      EXPECT_EQ(h.FileText(kStatementFile), "previous statement") << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -129,6 +129,9 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
     EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
   }
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
+  for (const char* key : {"Detail1", "Detail2"}) {
+    EXPECT_FALSE(h.JobKey(key).empty()) << c.name << " " << key;  // "9999" for none
+  }
   EXPECT_FALSE(h.process.call.link_active) << c.name;
   EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;
   EXPECT_EQ(h.serial.InvalidHandleUses(), 0u) << c.name;  // nor used once closed
@@ -229,6 +232,17 @@ INSTANTIATE_TEST_SUITE_P(
                    h.Bank().code1 = " 012";
                  },
                  {kRefused}, nullptr, true},
+        FailCase{"card refused, line end in a code", [](ExchangeHarness& h) {
+                   h.Bank().verdict = "NOK";
+                   h.Bank().code1 = "\r12";
+                   h.Bank().code2 = "\r\r\r\r";
+                 },
+                 {kRefused}, nullptr, true},
+        FailCase{"stopped at the card", [](ExchangeHarness& h) {
+                   h.Bank().silent_at = netemu::Step::kCard;
+                   h.sim.windows.CloseAt(9'000);
+                 },
+                 {}, nullptr, true},
         FailCase{"dropped in the record loop",
                  [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
                  true},

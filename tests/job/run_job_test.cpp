@@ -88,17 +88,39 @@ TEST(RunJobTest, Profile7FromTheSubscriberSection) {
   }
 }
 
+// A limit that is not a positive number of seconds is said once, with its default.
+TEST(RunJobTest, LimitsThatAreNoPositiveNumberAreSaid) {
+  struct Case {
+    const char* win_ini_line;
+    std::vector<std::string> warnings;
+  };
+  const std::string tail = " \xBB n'est pas un nombre de secondes positif, ";
+  for (const Case& c : {Case{"DelaiReponse=deux", {"KORVAL : DelaiReponse \xAB deux" + tail + "120 s retenus."}},
+                        Case{"DelaiReception=0", {"KORVAL : DelaiReception \xAB 0" + tail + "300 s retenus."}},
+                        Case{"DureeMaxReception=-5", {"KORVAL : DureeMaxReception \xAB -5" + tail + "14400 s retenus."}},
+                        Case{"DelaiAcquittement=900", {}}}) {
+    JobHarness h;
+    h.WinIni(std::string("[KORVAL]\r\n") + c.win_ini_line + "\r\n");
+    h.JobFile(KorvalSection({"TypeAction=L"}));
+    h.Run();
+    EXPECT_EQ(h.sim.diagnostics.Warnings(), c.warnings) << c.win_ini_line;
+  }
+}
+
 TEST(RunJobTest, PlatformLineFollowsTheVersionQuery) {
   struct Case {
     std::optional<std::uint32_t> platform_id;
     const char* line;
     bool nt;
+    std::optional<std::string> system = std::nullopt;
   };
-  for (const Case& c : {Case{2, "Syst\xE8me = Windows NT: (2)", true},
+  for (const Case& c : {Case{2, "Syst\xE8me = Linux 6.1.0: (2)", true, "Linux 6.1.0"},
+                        Case{2, "Syst\xE8me = Windows NT: (2)", true},
                         Case{1, "Syst\xE8me = Windows 95/98: (1)", false},
                         Case{std::nullopt, "Syst\xE8me = Windows 95/98: (0)", false}}) {
     JobHarness h;
     h.sim.version.platform_id = c.platform_id;
+    h.sim.version.system_name = c.system;
     h.JobFile(KorvalSection({"TypeAction=Z"}));
     h.Run();
     EXPECT_EQ(h.Log(), (std::vector<std::string>{c.line, ""}));
@@ -203,11 +225,13 @@ TEST(RunJobTest, OverlongValuesAreRefusedNotCut) {
   };
   const std::vector<Case> cases = {
       {"[KORVAL]\r\nNUMTRANSPAC=083606454512\r\n", "NumeroAbonne=1",
-       "Num\xE9ro TRANSPAC trop long dans win.ini (plus de 11 caract\xE8res) !"},
+       "Num\xE9ro TRANSPAC (NUMTRANSPAC) trop long dans win.ini (plus de 11 caract\xE8res) !"},
       {"", "NumeroAbonne=" + std::string(32, '1'),
        "Num\xE9ro d'abonn\xE9 trop long (plus de 31 caract\xE8res) !"},
       {"", "FichierAssocie=C:\\" + std::string(77, 'F'),
        "Chemin du fichier trop long (plus de 79 caract\xE8res) !"},
+      {"", "CarteParametre=RELEV\xC9 COMPTE",
+       "Carte param\xE8tre refus\xE9" "e (colonne 6) : un caract\xE8re n'existe pas en EBCDIC !"},
   };
   for (const Case& c : cases) {
     JobHarness h;

@@ -151,6 +151,9 @@ TEST(LineCallbackTest, IncomingCallIsLoggedAndLeftRinging) {
   ASSERT_EQ(h.Call(), 1);
   h.PumpFor(1000);
   EXPECT_EQ(h.process.call.call_state, platform::kCallStateOffering);
+  // No log window here: the line goes to the debugger output.
+  const auto said = h.sim.diagnostics.Debug();
+  EXPECT_NE(std::find(said.begin(), said.end(), "Appel entrant !\n"), said.end());
   EXPECT_EQ(h.CallsOf("lineDrop"), 0u);
 }
 

@@ -39,6 +39,8 @@ void ConsoleWindowSystem::InstallCloseSignals() {
   close_signalled = event;
   std::signal(SIGINT, OnCloseSignal);
   std::signal(SIGTERM, OnCloseSignal);
+  // A closed terminal or session: the job still ends properly, its outcome written.
+  std::signal(SIGHUP, OnCloseSignal);
 }
 
 int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
@@ -106,8 +108,7 @@ void ConsoleWindowSystem::OnDialogEnded(WindowHandle window, const WindowRecord&
 
 void ConsoleWindowSystem::PrintLine(const std::string& line) {
   EraseStatusLine();
-  std::fprintf(out_, "%s\n", Cp1252ToUtf8(line).c_str());
-  std::fflush(out_);
+  out_.Write(Cp1252ToUtf8(line) + "\n");
 }
 
 void ConsoleWindowSystem::ShowTransferProgress(const TransferProgress& progress) {

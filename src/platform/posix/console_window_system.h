@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/posix/log_output.h"
 #include "platform/posix/wake_event.h"
 #include "platform/queued_window_system.h"
 
@@ -20,13 +21,16 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
   static constexpr std::uint32_t kIdleWaitMaxMs = 1000;
   ConsoleWindowSystem(Clock& clock, std::FILE* out, std::FILE* err,
                       std::uint32_t idle_wait_max_ms = kIdleWaitMaxMs)
-      : QueuedWindowSystem(clock), out_(out), err_(err), idle_wait_max_ms_(idle_wait_max_ms) {}
+      : QueuedWindowSystem(clock),
+        out_(out, err),
+        err_(err),
+        idle_wait_max_ms_(idle_wait_max_ms) {}
 
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& title,
                  std::uint32_t style) override;
 
-  // SIGINT and SIGTERM become the main window's close request, seen at once by
-  // every idle wait. Installing starts afresh: no close is requested yet.
+  // SIGINT, SIGTERM and SIGHUP become the main window's close request, seen at once
+  // by every idle wait. Installing starts afresh: no close is requested yet.
   static void InstallCloseSignals();
 
   void ShowTransferProgress(const TransferProgress& progress) override;
@@ -49,7 +53,7 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
   // Before anything else is written, so that it starts at the line's beginning.
   void EraseStatusLine();
 
-  std::FILE* out_;
+  LogOutput out_;
   std::FILE* err_;
   const std::uint32_t idle_wait_max_ms_;
   const WakeEvent wake_;  // raised by Post and Wake

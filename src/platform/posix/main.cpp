@@ -1,5 +1,6 @@
 // korvalcom on Linux: one process, one exchange.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,13 @@ void PrintUsage(const std::string& name) {
   std::fputs(korval::platform::Cp1252ToUtf8(text).c_str(), stderr);
 }
 
+// A caller's closed pipe is a failed write, not a death in mid-call; a file-size limit
+// is a failed write like a full disk.
+void IgnoreWriteSignals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +56,7 @@ int main(int argc, char** argv) {
     PrintUsage(name);
     return korval::app::kExitNoExchange;
   }
+  IgnoreWriteSignals();
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
   korval::Process process(os.platform, name);

@@ -6,7 +6,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 
 #include "platform/posix/modem_chat.h"
@@ -25,6 +27,32 @@ constexpr int kEventOnlyWatchMs = 5000;
 // The modem counts its guard time from when the last byte reached it, which is
 // later than when write() returned (adapter buffers, the UART's FIFO).
 constexpr std::uint32_t kGuardMarginMs = 250;
+
+// What the modem gets to answer the escape and ATH within the hang-up's bound.
+constexpr std::uint32_t kHangUpAnswerMs = 500;
+// ATH goes even when the time is up: a modem still online takes it as data, harmless.
+constexpr std::uint32_t kLastCommandMs = 200;
+
+// The whole hang-up (DTR, both guard times, "+++", ATH) is bounded, about 3 s with the
+// usual timings: a modem that ignores the escape must not hold every job's end, nor
+// a stop, for the length of its reply time-outs.
+std::uint32_t HangUpBoundMs(const ModemTimings& timings) {
+  return timings.dtr_drop_ms + 2 * timings.guard_ms + kGuardMarginMs + kHangUpAnswerMs;
+}
+
+class Deadline {
+ public:
+  explicit Deadline(std::uint32_t ms)
+      : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
+  std::uint32_t LeftMs() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end_ - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<std::uint32_t>(left.count()) : 0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
 
 void Signal(int fd) {
   const std::uint64_t one = 1;
@@ -86,9 +114,8 @@ void ModemCall::Close() {
   if (!thread_.joinable()) return;
   close_ = true;
   Signal(wake_fd_);
-  // Every wait of the thread is bounded; this is the sum of the longest hang-up.
-  const int bound = static_cast<int>(2 * timings_.guard_ms + 3 * timings_.reply_ms +
-                                     timings_.dtr_drop_ms + 1000);
+  // Every wait of the thread is bounded; this is the longest hang-up, with a margin.
+  const int bound = static_cast<int>(HangUpBoundMs(timings_) + kLastCommandMs + 1000);
   pollfd done = {done_fd_, POLLIN, 0};
   ::poll(&done, 1, bound);
   thread_.join();
@@ -247,6 +274,7 @@ void ModemCall::AbortDial() {
 
 void ModemCall::HangUpOnline() {
   if (device_->hung_up()) return;
+  const Deadline deadline(HangUpBoundMs(timings_));
   if (device_->ChangeLines(TIOCM_DTR, false)) {
     Pause(timings_.dtr_drop_ms);
     device_->ChangeLines(TIOCM_DTR, true);
@@ -256,14 +284,14 @@ void ModemCall::HangUpOnline() {
   }
   ModemChat chat(*device_, -1, nullptr);
   // The escape needs a guard time of silence before it; the line may be quiet already.
-  device_->Drain(static_cast<int>(timings_.guard_ms));
+  device_->Drain(static_cast<int>(std::min(timings_.guard_ms, deadline.LeftMs())));
   const std::uint32_t silence = timings_.guard_ms + kGuardMarginMs;
   const std::uint32_t quiet = device_->QuietFor();
-  if (quiet < silence) Pause(silence - quiet);
+  if (quiet < silence) Pause(std::min(silence - quiet, deadline.LeftMs()));
   if (chat.Send("+++").kind != ChatOutcome::Kind::kDone) return;
   // The modem answers OK once the second silence has passed.
-  chat.Await(timings_.guard_ms + timings_.reply_ms);
-  chat.Command("ATH", timings_.reply_ms);
+  chat.Await(std::min(timings_.guard_ms + timings_.reply_ms, deadline.LeftMs()));
+  chat.Command("ATH", std::max(std::min(timings_.reply_ms, deadline.LeftMs()), kLastCommandMs));
 }
 
 void ModemCall::Report(std::uint32_t state, std::uint32_t mode) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/posix_error_text.h"
+
 namespace korval::platform::posix {
 namespace {
 
@@ -256,7 +258,7 @@ std::string ModemPorts::SystemMessage(std::uint32_t code) {
   }
   if (code & kApplicationErrorBit) {
     return std::string("Erreur syst\xE8me : ") +
-           std::strerror(static_cast<int>(code & ~kApplicationErrorBit));
+           SystemErrorText(static_cast<int>(code & ~kApplicationErrorBit));
   }
   return "Erreur syst\xE8me " + std::to_string(code) + ".";
 }

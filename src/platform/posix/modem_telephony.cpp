@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/posix/modem_termios.h"
+#include "platform/posix/posix_error_text.h"
 #include "platform/posix/posix_profile_store.h"
 
 namespace korval::platform::posix {
@@ -173,7 +174,7 @@ std::string ModemTelephony::OpenFailureText(const ModemLineConfig& config,
                      "(groupe dialout par exemple).";
     default:
       *code = lineerr::kOperationFailed;
-      return modem + " ne peut pas \xEAtre ouvert : " + std::strerror(result.error) + ".";
+      return modem + " ne peut pas \xEAtre ouvert : " + SystemErrorText(result.error) + ".";
   }
 }
 
@@ -188,6 +189,7 @@ bool ModemTelephony::TakeFirstFreeModem(std::vector<ModemLineConfig> configured)
   devices_.clear();
   if (configured.empty()) return true;  // no line: the application finds no device
   std::vector<std::string> reasons;
+  bool any_busy = false;
   for (ModemLineConfig& config : configured) {
     PortOpenResult result;
     std::shared_ptr<ModemDevice> port =
@@ -198,14 +200,19 @@ bool ModemTelephony::TakeFirstFreeModem(std::vector<ModemLineConfig> configured)
       return true;
     }
     std::int32_t code = 0;
+    any_busy |= result.status == PortOpenStatus::kBusy;
     reasons.push_back(OpenFailureText(config, result, &code));
   }
   // Told only when no modem is left: a busy first modem is no fault while another
   // one carries the job.
   for (const std::string& reason : reasons) diagnostics_.Warn(reason);
+  // A modem that does not exist or cannot be used is no busy one: "libre" would send
+  // the user looking for another program.
+  const char* kind = any_busy ? "libre" : "utilisable";
   diagnostics_.Warn(configured.size() == 1
-                        ? std::string("Aucun modem libre : l'\xE9" "change n'est pas lanc\xE9.")
-                        : "Aucun modem libre : les " + std::to_string(configured.size()) +
+                        ? std::string("Aucun modem ") + kind + " : l'\xE9" "change n'est pas lanc\xE9."
+                        : std::string("Aucun modem ") + kind + " : les " +
+                              std::to_string(configured.size()) +
                               " modems de win.ini sont pris ou inutilisables, l'\xE9" "change "
                               "n'est pas lanc\xE9.");
   return false;
@@ -375,7 +382,7 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
   MakeModemSettings(settings, *SpeedFromBps(config.bps));
   if (!port->SetSettings(settings)) {
     diagnostics_.Warn("Le modem " + Describe(config) + " refuse les r\xE9glages du port : " +
-                      std::strerror(errno) + ".");
+                      SystemErrorText(errno) + ".");
     port->Release();
     return lineerr::kOperationFailed;
   }

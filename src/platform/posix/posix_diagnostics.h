@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/utsname.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,6 +30,11 @@ class PosixDiagnostics final : public Diagnostics {
 class PosixVersion final : public VersionQuery {
  public:
   std::optional<std::uint32_t> PlatformId() override { return kPlatformWin32Nt; }
+  std::optional<std::string> SystemName() override {
+    struct utsname name;
+    if (::uname(&name) != 0) return std::string("Linux");
+    return std::string(name.sysname) + " " + name.release;
+  }
 };
 
 }  // namespace korval::platform::posix

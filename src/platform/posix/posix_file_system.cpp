@@ -135,10 +135,25 @@ std::optional<std::uint64_t> PosixFileSystem::SizeOf(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+namespace {
+
+OpenProblem ProblemOfMode(mode_t mode) {
+  if (S_ISDIR(mode)) return OpenProblem::kFolder;
+  return S_ISREG(mode) ? OpenProblem::kNone : OpenProblem::kNotAFile;
+}
+
+}  // namespace
+
 OpenProblem PosixFileSystem::ReadProblem(const std::string& path) {
+  const std::string name = FileSystemPath(path);
+  // A device or a FIFO is told by its mode, never opened: opening some has effects.
+  struct stat info;
+  if (::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return ProblemOfMode(info.st_mode);
+  }
   int fd;
   do {
-    fd = ::open(TrimTrailingBlanks(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     switch (errno) {
@@ -154,15 +169,24 @@ OpenProblem PosixFileSystem::ReadProblem(const std::string& path) {
         return OpenProblem::kUnknown;
     }
   }
-  struct stat info;
   OpenProblem problem = OpenProblem::kUnknown;
-  if (::fstat(fd, &info) == 0) {
-    problem = S_ISDIR(info.st_mode)   ? OpenProblem::kFolder
-              : S_ISREG(info.st_mode) ? OpenProblem::kNone
-                                      : OpenProblem::kNotAFile;
-  }
+  if (::fstat(fd, &info) == 0) problem = ProblemOfMode(info.st_mode);
   ::close(fd);
   return problem;
+}
+
+void PosixFileSystem::KeepPermissions(const std::string& from, const std::string& to) {
+  struct stat info;
+  if (::stat(FileSystemPath(from).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  const std::string target = FileSystemPath(to);
+  mode_t mode = info.st_mode & 0777;  // never the set-id bits
+  struct stat mine;
+  const bool same_group = ::stat(target.c_str(), &mine) == 0 && mine.st_gid == info.st_gid;
+  // Group bits meant for the old group must not open the file to ours.
+  if (!same_group && ::chown(target.c_str(), static_cast<uid_t>(-1), info.st_gid) != 0) {
+    mode &= ~static_cast<mode_t>(070);
+  }
+  ::chmod(target.c_str(), mode);
 }
 
 }  // namespace korval::platform

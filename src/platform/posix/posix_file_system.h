@@ -27,6 +27,7 @@ class PosixFileSystem final : public FileSystem {
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
   OpenProblem ReadProblem(const std::string& path) override;
+  void KeepPermissions(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace korval::platform

@@ -138,6 +138,7 @@ OpenProblem SimFileSystem::ReadProblem(const std::string& path) {
   auto lock = Lock();
   const std::string key = Key(path);
   if (folders_.count(key)) return OpenProblem::kFolder;
+  if (devices_.count(key)) return OpenProblem::kNotAFile;
   if (!files_.count(key)) return OpenProblem::kMissing;
   return fail_open_.count(key) ? OpenProblem::kAccessDenied : OpenProblem::kNone;
 }

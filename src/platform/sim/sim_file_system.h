@@ -34,6 +34,8 @@ class SimFileSystem final : public FileSystem {
 
   // Faults.
   void AddFolder(const std::string& path);
+  // A device node or a FIFO at that path: neither a folder nor a regular file.
+  void AddDevice(const std::string& path) { Lock(), devices_.insert(Key(path)); }
   void FailOpen(const std::string& path) { Lock(), fail_open_.insert(Key(path)); }
   void FailCreate(const std::string& path) { Lock(), fail_create_.insert(Key(path)); }
   void FailWrites(const std::string& path) { Lock(), fail_write_.insert(Key(path)); }
@@ -71,7 +73,7 @@ class SimFileSystem final : public FileSystem {
 
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Node>> files_;
-  std::set<std::string> folders_, fail_open_, fail_create_, fail_write_, fail_delete_,
+  std::set<std::string> folders_, devices_, fail_open_, fail_create_, fail_write_, fail_delete_,
       fail_move_;
   int beside_count_ = 0;
   std::map<std::string, ReadFault> fail_read_at_;

@@ -46,6 +46,8 @@ class SimVersion final : public VersionQuery {
  public:
   std::optional<std::uint32_t> PlatformId() override { return platform_id; }
   std::optional<std::uint32_t> platform_id = kPlatformWin32Nt;
+  std::optional<std::string> SystemName() override { return system_name; }
+  std::optional<std::string> system_name;
 };
 
 // One default data-modem line device is ready (its calls connect after 3 s); tests

@@ -63,6 +63,7 @@ TEST_F(PosixFileSystemTest, ReadProblemNamesTheCause) {
       {"below a regular file", Path("plain/x"), OpenProblem::kMissing},
       {"a folder", Path("folder"), OpenProblem::kFolder},
       {"a FIFO", Path("fifo"), OpenProblem::kNotAFile},
+      {"a device, told without opening it", "/dev/null", OpenProblem::kNotAFile},
   };
   for (const auto& c : cases) EXPECT_EQ(files_.ReadProblem(c.path), c.problem) << c.what;
   // Root reads whatever the mode says.
