@@ -3,18 +3,81 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/profile_store_cases.h"
+#include "platform/profile_text.h"
 #include "platform/win32/scratch_folder.h"
 
 namespace korval::platform::win32 {
 namespace {
 
+// The system's own private-profile functions, which the program no longer uses: the
+// shared table checks that our rules are theirs, but for the differences it names.
+class SystemProfileFunctions final : public ProfileStore {
+ public:
+  std::string ReadPrivate(const std::string& file, const std::string& section,
+                          const std::string& key, std::size_t capacity) override {
+    const std::string path = profile_cases::WithoutTrailingBlanks(file);
+    if (path.empty() || capacity == 0) return {};
+    std::vector<char> buffer(capacity, '\0');
+    const DWORD copied = GetPrivateProfileStringA(section.c_str(), key.c_str(), "",
+                                                  buffer.data(), capacity, path.c_str());
+    return std::string(buffer.data(), copied);
+  }
+  bool WritePrivate(const std::string& file, const std::string& section,
+                    const std::string& key, const std::optional<std::string>& value) override {
+    const std::string path = profile_cases::WithoutTrailingBlanks(file);
+    if (path.empty() || !IsWritableProfileName(section, key)) return false;
+    if (!value && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    const std::string line = value ? value->substr(0, value->find_first_of("\r\n")) : "";
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(),
+                                      value ? line.c_str() : nullptr, path.c_str()) != FALSE;
+  }
+  std::string ReadSystem(const std::string&, const std::string&, std::size_t) override {
+    return {};
+  }
+};
+
 TEST(Win32ProfileStoreTest, TheSharedTable) {
   ScratchFolder folder("korval-profile-cases");
   Win32ProfileStore store;
-  profile_cases::RunCases(store, folder.path(), profile_cases::BackEnd::kWine);
+  profile_cases::RunCases(store, folder.path(), profile_cases::BackEnd::kOurs);
+  SystemProfileFunctions system;
+  profile_cases::RunCases(system, folder.path(), profile_cases::BackEnd::kWine);
+}
+
+TEST(Win32ProfileStoreTest, ABareNameIsInTheWindowsFolder) {
+  char windows[MAX_PATH + 1] = {};
+  const std::string folder(windows, GetWindowsDirectoryA(windows, MAX_PATH));
+  const struct {
+    std::string path;
+    std::string file;
+  } cases[] = {
+      {"JOB.INI", folder + "\\JOB.INI"},
+      {".\\JOB.INI", ".\\JOB.INI"},
+      {"sub/JOB.INI", "sub/JOB.INI"},
+      {"C:JOB.INI", "C:JOB.INI"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Win32ProfileStore::FileOfName(c.path), c.file);
+}
+
+// A calling application that keeps the job file open lets us write it but not
+// replace it: the file is then rewritten where it is, the old outcome does not stay.
+TEST(Win32ProfileStoreTest, AFileThatCannotBeReplacedIsRewrittenInPlace) {
+  ScratchFolder folder("korval-profile-in-place");
+  const std::string job = folder / "job.ini";
+  std::ofstream(job, std::ios::binary) << "[KORVAL]\r\nRetour=1\r\nRetour=1\r\n";
+  const HANDLE held = CreateFileA(job.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Win32ProfileStore store;
+  EXPECT_TRUE(store.WritePrivate(job, "KORVAL", "Retour", "0"));
+  CloseHandle(held);
+  EXPECT_EQ(profile_cases::FileBytes(job), "[KORVAL]\r\nRetour=0\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
 
 // win.ini is the system's: the test keeps to a section of its own and takes it out.
