@@ -1,9 +1,9 @@
 #pragma once
 // One table of cases for every profile store, run on real files: the Linux and the
-// Windows store (both on our own profile code), and the system's own profile
-// functions under Wine, whose rules ours follow. Job files come from other programs,
-// so all must read them the same way; where Wine's functions cannot agree, the case
-// says why.
+// Windows store, both on our own profile code, which follows the rules of the
+// Windows profile functions. Job files come from other programs, so both must read
+// them the same way. Where Wine's functions (once used by the Windows store) give
+// something else, the case says what and why.
 
 #include <gtest/gtest.h>
 
@@ -131,26 +131,19 @@ inline std::vector<Case> Cases() {
        .write = Write{"s", "k", "9"},
        .reads = {{"S", "k"}},
        .values = {"9"},
-       .after = "[S]\r\nj=1\r\nk=9\r\n[S]\r\n",
-       .wine_differs = "Wine's functions leave the copy in the later section",
-       .wine_after = "[S]\r\nj=1\r\nk=9\r\n[S]\r\nk=2\r\n"},
+       .after = "[S]\r\nj=1\r\nk=9\r\n[S]\r\n"},
       {.what = "removing takes every copy of the key",
        .before = "[S]\r\nk=1\r\nk=2\r\n",
        .write = Write{"S", "k", kRemove},
        .reads = {{"S", "k"}},
        .values = {""},
-       .after = "[S]\r\n",
-       .wine_differs = "Wine's functions remove the first copy only",
-       .wine_values = std::vector<std::string>{"2"},
-       .wine_after = "[S]\r\nk=2\r\n"},
+       .after = "[S]\r\n"},
       {.what = "a written key is left with one copy, in the first section",
        .before = "[KORVAL]\r\nRetour=1\r\nRetour=1\r\n[KORVAL]\r\nRetour=1\r\n",
        .write = Write{"KORVAL", "Retour", "0"},
        .reads = {{"KORVAL", "Retour"}},
        .values = {"0"},
-       .after = "[KORVAL]\r\nRetour=0\r\n[KORVAL]\r\n",
-       .wine_differs = "Wine's functions replace the first copy only",
-       .wine_after = "[KORVAL]\r\nRetour=0\r\nRetour=1\r\n[KORVAL]\r\nRetour=1\r\n"},
+       .after = "[KORVAL]\r\nRetour=0\r\n[KORVAL]\r\n"},
       {.what = "a UTF-16LE file is read as Unicode and written back in UTF-16LE",
        .before = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0", 22),
        .write = Write{"S", "j", "\x80"},

@@ -1,7 +1,5 @@
 #include "platform/profile_text.h"
 
-#include "platform/profile_file_store.h"
-
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -72,8 +70,6 @@ TEST(ProfileTextTest, Read) {
        "k", 3, "\xE9\xE9"},
       {"mark: names in UTF-8", "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\n\xC3\xA9=1\n",
        "Soci\xE9t\xE9", "\xE9", kRoom, "1"},
-      {"UTF-16LE mark: read as Unicode", Utf16("[S]\r\nk=Relev\xE9\r\n"), "S", "k", kRoom,
-       "Relev\xE9"},
       {"UTF-16LE: a character past U+FFFF is marked",
        Utf16("[S]\r\nk=a") + "\x3D\xD8\x00\xDE"s + Utf16("z\r\n").substr(2), "S", "k", kRoom,
        "a\x1Az"},
@@ -146,8 +142,6 @@ TEST(ProfileTextTest, Write) {
        "k", "\xE9", "[S]\r\n;Soci\xE9t\xE9\r\nk=\xE9\r\n"},
       {"mark: new names in UTF-8", "\xEF\xBB\xBF", "Soci\xE9t\xE9", "\xE9", "1",
        "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\r\n\xC3\xA9=1\r\n"},
-      {"UTF-16LE: written back in UTF-16LE", Utf16("[S]\r\nk=0\r\n"), "S", "k", "\xE9",
-       Utf16("[S]\r\nk=\xE9\r\n")},
       {"UTF-16LE: a lone surrogate on another line survives",
        Utf16("[S]\r\nj=") + "\x00\xDC"s + Utf16("\r\n").substr(2), "S", "k", "1",
        Utf16("[S]\r\nj=") + "\x00\xDC"s + Utf16("\r\nk=1\r\n").substr(2)},
@@ -204,65 +198,6 @@ TEST(ProfileTextTest, ArbitraryFilesStayConsistent) {
     ASSERT_LE(removed.size() - written.size(), 2u) << testing::PrintToString(file);
     ASSERT_EQ(removed.find_first_not_of("\r\n", written.size()), std::string::npos)
         << testing::PrintToString(file);
-  }
-}
-
-// A file whose replacement the back-end refuses or fails, and which it may or may not
-// overwrite where it is.
-class OneFileStore final : public ProfileFileStore {
- public:
-  std::optional<std::string> file;
-  ReplaceOutcome replace = ReplaceOutcome::kReplaced;
-  bool writable = true;
-
-  std::string ReadSystem(const std::string&, const std::string&, std::size_t) override {
-    return {};
-  }
-
- protected:
-  std::string FileOf(const std::string& path) override { return path; }
-  ReadOutcome ReadWhole(const std::string&, std::string* bytes) override {
-    *bytes = file.value_or("");
-    return file ? ReadOutcome::kRead : ReadOutcome::kMissing;
-  }
-  ReplaceOutcome Replace(const std::string&, std::string_view bytes, bool) override {
-    if (replace == ReplaceOutcome::kReplaced) file = std::string(bytes);
-    return replace;
-  }
-  bool RewriteInPlace(const std::string&, std::string_view bytes) override {
-    if (writable && file) file = std::string(bytes);
-    return writable && file;
-  }
-};
-
-TEST(ProfileFileStoreTest, AFolderThatRefusesTheReplacement) {
-  using Outcome = OneFileStore::ReplaceOutcome;
-  const std::optional<std::string> kNone;
-  const std::string old_file = "[KORVAL]\r\nRetour=1\r\n";
-  const std::string new_file = "[KORVAL]\r\nRetour=0\r\n";
-  const struct {
-    const char* what;
-    std::optional<std::string> before;
-    Outcome replace;
-    bool writable;
-    bool written;
-    std::optional<std::string> after;
-  } cases[] = {
-      {"replaced", old_file, Outcome::kReplaced, true, true, new_file},
-      {"folder refuses, file writable: in place", old_file, Outcome::kFolderRefused, true,
-       true, new_file},
-      {"folder refuses, file read-only", old_file, Outcome::kFolderRefused, false, false,
-       old_file},
-      {"folder refuses a new file", kNone, Outcome::kFolderRefused, true, false, kNone},
-      {"the replacement failed otherwise", old_file, Outcome::kFailed, true, false, old_file},
-  };
-  for (const auto& c : cases) {
-    OneFileStore store;
-    store.file = c.before;
-    store.replace = c.replace;
-    store.writable = c.writable;
-    EXPECT_EQ(store.WritePrivate("job.ini", "KORVAL", "Retour", "0"), c.written) << c.what;
-    EXPECT_EQ(store.file, c.after) << c.what;
   }
 }
 

@@ -5,48 +5,17 @@
 
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform/profile_store_cases.h"
-#include "platform/profile_text.h"
 #include "platform/win32/scratch_folder.h"
 
 namespace korval::platform::win32 {
 namespace {
 
-// The system's own private-profile functions, which the program no longer uses: the
-// shared table checks that our rules are theirs, but for the differences it names.
-class SystemProfileFunctions final : public ProfileStore {
- public:
-  std::string ReadPrivate(const std::string& file, const std::string& section,
-                          const std::string& key, std::size_t capacity) override {
-    const std::string path = profile_cases::WithoutTrailingBlanks(file);
-    if (path.empty() || capacity == 0) return {};
-    std::vector<char> buffer(capacity, '\0');
-    const DWORD copied = GetPrivateProfileStringA(section.c_str(), key.c_str(), "",
-                                                  buffer.data(), capacity, path.c_str());
-    return std::string(buffer.data(), copied);
-  }
-  bool WritePrivate(const std::string& file, const std::string& section,
-                    const std::string& key, const std::optional<std::string>& value) override {
-    const std::string path = profile_cases::WithoutTrailingBlanks(file);
-    if (path.empty() || !IsWritableProfileName(section, key)) return false;
-    if (!value && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    const std::string line = value ? value->substr(0, value->find_first_of("\r\n")) : "";
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(),
-                                      value ? line.c_str() : nullptr, path.c_str()) != FALSE;
-  }
-  std::string ReadSystem(const std::string&, const std::string&, std::size_t) override {
-    return {};
-  }
-};
-
 TEST(Win32ProfileStoreTest, TheSharedTable) {
   ScratchFolder folder("korval-profile-cases");
   Win32ProfileStore store;
   profile_cases::RunCases(store, folder.path(), profile_cases::BackEnd::kOurs);
-  SystemProfileFunctions system;
-  profile_cases::RunCases(system, folder.path(), profile_cases::BackEnd::kWine);
 }
 
 TEST(Win32ProfileStoreTest, ABareNameIsInTheWindowsFolder) {

@@ -149,7 +149,7 @@ TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
   // Standard output redirected: the log goes there, the about box's lines do not.
   const std::string echo_file = test_support::BesideTest("about_echo.txt");
   const HANDLE echo = CreateFileA(echo_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  CREATE_ALWAYS, 0, nullptr);
   const HANDLE old_out = GetStdHandle(STD_OUTPUT_HANDLE);
   SetStdHandle(STD_OUTPUT_HANDLE, echo);
   MainWindowRig rig;
