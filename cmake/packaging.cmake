@@ -3,11 +3,29 @@
 include(GNUInstallDirs)
 
 if(WIN32)
-  # One folder: the program and its README, nothing to install.
+  # One folder, nothing to install: the program, a README for Windows users, the
+  # licence and example files. Their text is ASCII, so Windows-1252 as well, and
+  # gets CR LF ends, as Notepad and the calling applications write them.
   if(TARGET korvalcom)
     install(TARGETS korvalcom RUNTIME DESTINATION .)
   endif()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  set(KORVAL_ZIP_TEXT ${CMAKE_BINARY_DIR}/zip-text)
+  function(korval_windows_text source name)
+    file(READ ${source} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${KORVAL_ZIP_TEXT}/${name} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  endfunction()
+  korval_windows_text(${PROJECT_SOURCE_DIR}/doc/windows/README.txt README.txt)
+  korval_windows_text(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt)
+  install(FILES ${KORVAL_ZIP_TEXT}/README.txt ${KORVAL_ZIP_TEXT}/LICENSE.txt DESTINATION .)
+  file(GLOB KORVAL_WINDOWS_EXAMPLES ${PROJECT_SOURCE_DIR}/doc/windows/examples/*.ini)
+  foreach(example ${KORVAL_WINDOWS_EXAMPLES})
+    get_filename_component(example_name ${example} NAME)
+    korval_windows_text(${example} examples/${example_name})
+    install(FILES ${KORVAL_ZIP_TEXT}/examples/${example_name} DESTINATION examples)
+  endforeach()
 else()
   install(TARGETS korvalcom korval-netemu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/doc/man/korvalcom.1 ${PROJECT_SOURCE_DIR}/doc/man/korval-netemu.1
@@ -33,7 +51,12 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-x86_64)
+  # The ZIP says which Windows it is for.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME windows-x86_64)
+  else()
+    set(CPACK_SYSTEM_NAME windows-x86)
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
