@@ -89,6 +89,12 @@ windows_suite() {
   step 1800 "$name: build" cmake --build --preset "$preset" -j"$jobs" \
     --target korval_tests korval_win32_tests korvalcom korval_win32_tools tapi32_double ||
     return 1
+  # The ZIP as it ships, for the case that runs a statement from it.
+  rm -rf "$dir/package"
+  step 600 "$name: package" cpack --config "$dir/CPackConfig.cmake" -B "$dir/package" ||
+    return 1
+  local zip
+  zip=$(ls "$dir"/package/*.zip 2>/dev/null | head -n1 || true)
   step 300 "$name: configure the native emulator and cases" cmake --preset default || return 1
   step 1800 "$name: build the native emulator and cases" cmake --build --preset default \
     -j"$jobs" --target korval_e2e_tests korval-netemu || return 1
@@ -106,6 +112,7 @@ windows_suite() {
     step 2400 "$name: whole exchanges of korvalcom.exe" \
       env KORVAL_E2E_WINE_EXE="$dir/korvalcom.exe" \
       KORVAL_E2E_BOX_WATCHER="$dir/box_watcher.exe" KORVAL_E2E_WINE_PORTS="$run/ports" \
+      KORVAL_E2E_WINE_ZIP="$zip" \
       KORVAL_E2E_SCREENSHOT="$dir/exchange_main_window.png" \
       WINEDLLOVERRIDES="tapi32=n,b;mscoree,mshtml=" \
       "$root/build/korval_e2e_tests" --gtest_filter="$e2e_filter" || failed=1

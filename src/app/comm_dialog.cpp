@@ -1,9 +1,11 @@
 #include "app/comm_dialog.h"
 
 #include <string>
+#include <vector>
 
 #include "app/about_dialog.h"
 #include "app/resources.h"
+#include "job/job_keys.h"
 #include "job/run_job.h"
 #include "line/telephony_setup.h"
 #include "process/process.h"
@@ -66,6 +68,7 @@ void CommDialog::OnSysCommand(std::uint32_t id) {
       // Said first: whatever the ended waits report next is the stop's consequence.
       process_.job.stopped_by_user = true;
       process_.log.LogProgress(kStoppedByUserText);
+      WriteStoppedOutcome();
     }
     line::ShutdownTelephony(process_);
     // The line is gone: every wait of a running exchange must end now rather than
@@ -73,6 +76,15 @@ void CommDialog::OnSysCommand(std::uint32_t id) {
     if (job_running_) process_.call.call_state = platform::kCallStateDisconnected;
     process_.os.windows.EndDialog(window_, 1);
   }
+}
+
+// Written at once, before the hang-up, and again by the job as it ends: when the
+// session ends, Windows may end the process before the job gets that far.
+void CommDialog::WriteStoppedOutcome() {
+  const std::vector<platform::ProfileEntry> entries = {{job::kResultKey, std::string("0")},
+                                                       {job::kDetail1Key, process_.job.detail1},
+                                                       {job::kDetail2Key, process_.job.detail2}};
+  process_.os.profiles.WritePrivateEntries(process_.job_file_path, job::kSection, entries);
 }
 
 void CommDialog::OnDialogKey(platform::DialogKey key) {

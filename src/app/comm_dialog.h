@@ -26,6 +26,7 @@ class CommDialog final : public platform::DialogEvents, public LogWindow {
 
  private:
   void RunJobFromTimer();
+  void WriteStoppedOutcome();
 
   Process& process_;
   platform::WindowHandle window_ = platform::kNoWindow;

@@ -1,8 +1,10 @@
 #include "platform/profile_text.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/text_encoding.h"
+#include "platform/utf16_text.h"
 
 namespace korval::platform {
 namespace {
@@ -101,40 +103,69 @@ ParsedLine Parse(std::string_view bytes, const Line& line) {
   return parsed;
 }
 
-struct Location {
-  bool section_found = false;
-  Line insert_after;  // the section's header or its last key line
-  bool key_found = false;
-  Line key_line;
+struct KeyLine {
+  Line line;
   std::size_t value_start = 0;
 };
 
-// Only the first section of the name is searched, and the search stops at the first
-// key of the name: later duplicates are never seen.
-Location Locate(std::string_view bytes, std::string_view section, std::string_view key) {
-  Location location;
+// Where a key is in the file: every copy of it, in every section of the name, so
+// that a write leaves one and a removal none; a reader that takes another copy than
+// the first must not find an old value.
+struct Copies {
+  bool section_found = false;
+  Line insert_after;                 // the first section's header or its last key line
+  std::vector<KeyLine> lines;        // in file order
+  bool first_in_first_section = false;
+};
+
+Copies FindCopies(std::string_view bytes, std::string_view section, std::string_view key) {
+  Copies copies;
   LineScanner scanner(bytes);
   Line line;
+  bool in_section = false;        // within a section of the name
+  bool in_first_section = false;  // within the first of them
   while (scanner.Next(&line)) {
     const ParsedLine parsed = Parse(bytes, line);
     if (parsed.kind == LineKind::kSection) {
-      if (location.section_found) break;
-      if (EqualsIgnoringCase(parsed.name, section)) {
-        location.section_found = true;
-        location.insert_after = line;
+      in_section = EqualsIgnoringCase(parsed.name, section);
+      in_first_section = in_section && !copies.section_found;
+      if (in_first_section) {
+        copies.section_found = true;
+        copies.insert_after = line;
       }
       continue;
     }
-    if (!location.section_found || parsed.kind != LineKind::kKey) continue;
-    location.insert_after = line;
-    if (EqualsIgnoringCase(parsed.name, key)) {
-      location.key_found = true;
-      location.key_line = line;
-      location.value_start = parsed.value_start;
-      break;
-    }
+    if (!in_section || parsed.kind != LineKind::kKey) continue;
+    if (in_first_section) copies.insert_after = line;
+    if (!EqualsIgnoringCase(parsed.name, key)) continue;
+    if (copies.lines.empty()) copies.first_in_first_section = in_first_section;
+    copies.lines.push_back({line, parsed.value_start});
   }
-  return location;
+  return copies;
+}
+
+// The first copy of the key, as it is read: only the first section of the name.
+std::optional<KeyLine> FindKey(std::string_view bytes, std::string_view section,
+                               std::string_view key) {
+  const Copies copies = FindCopies(bytes, section, key);
+  if (copies.lines.empty() || !copies.first_in_first_section) return std::nullopt;
+  return copies.lines.front();
+}
+
+// Lines to take out, from the start of the first to the end of the last one's break;
+// copies that follow each other go as one, so that their breaks cannot join up.
+struct Removal {
+  std::size_t start = 0;
+  std::size_t next = 0;
+};
+
+// Takes the lines out of bytes, whose text before them is as it was in the file.
+void Remove(std::string& bytes, const Removal& removal) {
+  // A lone CR before the lines and an LF after them would join into one CRLF and
+  // swallow a line: the removed lines' last break byte then stays between them.
+  const bool would_join = removal.start > 0 && bytes[removal.start - 1] == '\r' &&
+                          removal.next < bytes.size() && bytes[removal.next] == '\n';
+  bytes.erase(removal.start, (would_join ? removal.next - 1 : removal.next) - removal.start);
 }
 
 std::string_view LineBreakOf(std::string_view bytes) {
@@ -147,6 +178,34 @@ std::string_view LineBreakOf(std::string_view bytes) {
 // Names as they appear in the file: UTF-8 in a file that holds UTF-8.
 std::string InFileEncoding(std::string_view text, bool utf8) {
   return utf8 ? Cp1252ToUtf8(text) : std::string(text);
+}
+
+// Adds the key's line to bytes: after the first section's last key line, or in a new
+// section at the end. Lines removed from bytes all lay past the insertion point.
+std::string WithNewKey(std::string_view bytes, const Copies& copies,
+                       std::string_view section_name, const std::string& entry) {
+  const std::string_view file_break = LineBreakOf(bytes);
+  std::string out;
+  out.reserve(bytes.size() + section_name.size() + entry.size() + 8);
+  if (copies.section_found) {
+    // The new line ends like the one before it, which also keeps a lone CR from
+    // meeting an LF that follows.
+    const Line& after = copies.insert_after;
+    const std::string_view line_break =
+        after.HasBreak() ? bytes.substr(after.end, after.next - after.end) : file_break;
+    out.append(bytes.substr(0, after.next));
+    if (!after.HasBreak()) out.append(line_break);
+    out.append(entry).append(line_break);
+    out.append(bytes.substr(after.next));
+    return out;
+  }
+  out.append(bytes);
+  const bool ends_open = bytes.size() > ContentStart(bytes) && bytes.back() != '\n' &&
+                         bytes.back() != '\r';
+  if (ends_open) out.append(file_break);
+  out.append("[").append(section_name).append("]").append(file_break);
+  out.append(entry).append(file_break);
+  return out;
 }
 
 }  // namespace
@@ -165,13 +224,16 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
   section = Trim(section);
   key = Trim(key);
   if (capacity == 0 || section.empty() || key.empty()) return {};
+  if (HasUtf16LeMark(file_bytes)) {
+    return ReadProfileValue(Utf16LeToUtf8(file_bytes), section, key, capacity);
+  }
   const bool utf8 = HoldsUtf8(file_bytes);
-  const Location location =
-      Locate(file_bytes, InFileEncoding(section, utf8), InFileEncoding(key, utf8));
-  if (!location.key_found) return {};
+  const std::optional<KeyLine> found =
+      FindKey(file_bytes, InFileEncoding(section, utf8), InFileEncoding(key, utf8));
+  if (!found) return {};
 
-  std::string_view raw = Trim(file_bytes.substr(
-      location.value_start, location.key_line.end - location.value_start));
+  std::string_view raw =
+      Trim(file_bytes.substr(found->value_start, found->line.end - found->value_start));
   if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
       raw.back() == raw.front()) {
     raw = raw.substr(1, raw.size() - 2);
@@ -184,6 +246,9 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
 std::string WriteProfileValue(std::string_view file_bytes, std::string_view section,
                               std::string_view key, const std::optional<std::string>& value) {
   if (!IsWritableProfileName(section, key)) return std::string(file_bytes);
+  if (HasUtf16LeMark(file_bytes)) {
+    return Utf8ToUtf16Le(WriteProfileValue(Utf16LeToUtf8(file_bytes), section, key, value));
+  }
   const bool utf8 = HoldsUtf8(file_bytes);
   const std::string section_name = InFileEncoding(Trim(section), utf8);
   const std::string key_name = InFileEncoding(Trim(key), utf8);
@@ -193,51 +258,26 @@ std::string WriteProfileValue(std::string_view file_bytes, std::string_view sect
     text = InFileEncoding(given.substr(0, given.find_first_of("\r\n")), utf8);
   }
 
-  const Location location = Locate(file_bytes, section_name, key_name);
-  std::string out;
-  if (location.key_found) {
-    const Line& line = location.key_line;
-    if (text) {
-      out.reserve(file_bytes.size() + text->size());
-      out.append(file_bytes.substr(0, location.value_start));
-      out.append(*text);
-      out.append(file_bytes.substr(line.end));
+  const Copies copies = FindCopies(file_bytes, section_name, key_name);
+  const bool keep_first = text && copies.first_in_first_section;
+  std::vector<Removal> removals;
+  for (std::size_t i = keep_first ? 1 : 0; i < copies.lines.size(); ++i) {
+    const Line& line = copies.lines[i].line;
+    if (!removals.empty() && removals.back().next == line.start) {
+      removals.back().next = line.next;
     } else {
-      // A lone CR before the line and an LF after it would join into one CRLF and
-      // swallow a line: the removed line's last break byte then stays between them.
-      const bool would_join = line.start > 0 && file_bytes[line.start - 1] == '\r' &&
-                              line.next < file_bytes.size() && file_bytes[line.next] == '\n';
-      out.reserve(file_bytes.size());
-      out.append(file_bytes.substr(0, line.start));
-      out.append(file_bytes.substr(would_join ? line.next - 1 : line.next));
+      removals.push_back({line.start, line.next});
     }
-    return out;
   }
-  if (!text) return std::string(file_bytes);
-
-  const std::string_view file_break = LineBreakOf(file_bytes);
-  std::string entry = key_name;
-  entry.append("=").append(*text);
-  out.reserve(file_bytes.size() + section_name.size() + entry.size() + 8);
-  if (location.section_found) {
-    // The new line ends like the one before it, which also keeps a lone CR from
-    // meeting an LF that follows.
-    const Line& after = location.insert_after;
-    const std::string_view line_break =
-        after.HasBreak() ? file_bytes.substr(after.end, after.next - after.end) : file_break;
-    out.append(file_bytes.substr(0, after.next));
-    if (!after.HasBreak()) out.append(line_break);
-    out.append(entry).append(line_break);
-    out.append(file_bytes.substr(after.next));
-  } else {
-    out.append(file_bytes);
-    const bool ends_open = file_bytes.size() > ContentStart(file_bytes) &&
-                           file_bytes.back() != '\n' && file_bytes.back() != '\r';
-    if (ends_open) out.append(file_break);
-    out.append("[").append(section_name).append("]").append(file_break);
-    out.append(entry).append(file_break);
+  std::string out(file_bytes);
+  // From the end, so that the positions found still hold for the lines before.
+  for (auto it = removals.rbegin(); it != removals.rend(); ++it) Remove(out, *it);
+  if (keep_first) {
+    const KeyLine& first = copies.lines.front();
+    out.replace(first.value_start, first.line.end - first.value_start, *text);
   }
-  return out;
+  if (!text || keep_first) return out;
+  return WithNewKey(out, copies, section_name, key_name + "=" + *text);
 }
 
 }  // namespace korval::platform

@@ -10,12 +10,15 @@
 //   with '[' but has no ']' is not a section header. Lines before the first section,
 //   and lines without '=', belong to no key.
 // - Of duplicate sections, and of duplicate keys within a section, the first one is
-//   the one read and written.
+//   the one read. A write leaves exactly one copy of the key, in the first section of
+//   the name; a removal leaves none in any of them.
 // - A line ends at LF, CRLF or a lone CR. A missing final line break is allowed.
 // - A file that starts with the UTF-8 byte-order mark, or has no mark but non-ASCII
 //   text that is all well-formed UTF-8, holds UTF-8: names and values are given and
 //   returned in Windows-1252 and converted on the way; a character Windows-1252
-//   cannot hold is read as kNotInCp1252. Any other file is Windows-1252.
+//   cannot hold is read as kNotInCp1252. A file that starts with FF FE holds UTF-16
+//   little-endian, as Windows' "Unicode" files do; it is read the same way and written
+//   back in UTF-16. Any other file is Windows-1252.
 
 #include <cstddef>
 #include <optional>
@@ -31,8 +34,8 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
 
 // The file's new bytes after setting the key to value, or removing the key when there
 // is no value. Every line not written is kept byte for byte.
-// - An existing key keeps its line up to the value (indentation, its own spelling,
-//   the blanks around '='); only the value is replaced.
+// - An existing key keeps its first line up to the value (indentation, its own
+//   spelling, the blanks around '='); only the value is replaced. Its other copies go.
 // - A new key goes after the last key line of its section (so before the blank lines
 //   and comments that close the section); a new section goes at the end of the file.
 // - A new key's line ends like the line before it; a new section's lines, and a break

@@ -1,5 +1,6 @@
-// The profile text read and written: no input crashes; a value written reads back;
-// every other line keeps its bytes; every other key keeps its value.
+// The profile text read and written: no input crashes; a value written reads back and
+// is left as the key's one copy; every other line keeps its bytes; every other key
+// keeps its value. UTF-16LE files are checked in their UTF-8 form.
 //
 // Input: section, key and value, each ended by a NUL byte, then a byte whose low bit
 // removes the key instead, then the file's bytes.
@@ -15,6 +16,7 @@
 
 #include "platform/profile_text.h"
 #include "platform/text_encoding.h"
+#include "platform/utf16_text.h"
 
 namespace {
 
@@ -81,11 +83,17 @@ std::vector<Line> Lines(std::string_view bytes) {
   return lines;
 }
 
-// Every (section, key) of the file, as the file spells them.
-std::vector<std::pair<std::string_view, std::string_view>> Keys(std::string_view bytes) {
-  std::vector<std::pair<std::string_view, std::string_view>> keys;
+struct KeyedLine {
+  Line line;
+  std::optional<std::string_view> section;  // of the key line; nothing: not a key line
+  std::string_view key;
+};
+
+std::vector<KeyedLine> KeyedLines(std::string_view bytes) {
+  std::vector<KeyedLine> lines;
   std::optional<std::string_view> section;
   for (const Line& line : Lines(bytes)) {
+    lines.push_back({line, std::nullopt, {}});
     const std::string_view text = Trim(line.text);
     if (text.empty() || text.front() == ';') continue;
     if (text.front() == '[' && text.find(']') != std::string_view::npos) {
@@ -94,10 +102,24 @@ std::vector<std::pair<std::string_view, std::string_view>> Keys(std::string_view
     }
     const std::size_t equals = text.find('=');
     if (section && equals != std::string_view::npos) {
-      keys.emplace_back(*section, Trim(text.substr(0, equals)));
+      lines.back().section = section;
+      lines.back().key = Trim(text.substr(0, equals));
     }
   }
+  return lines;
+}
+
+// Every (section, key) of the file, as the file spells them.
+std::vector<std::pair<std::string_view, std::string_view>> Keys(std::string_view bytes) {
+  std::vector<std::pair<std::string_view, std::string_view>> keys;
+  for (const KeyedLine& line : KeyedLines(bytes)) {
+    if (line.section) keys.emplace_back(*line.section, line.key);
+  }
   return keys;
+}
+
+bool IsCopy(const KeyedLine& line, std::string_view section, std::string_view key) {
+  return line.section && SameName(*line.section, section) && SameName(line.key, key);
 }
 
 }  // namespace
@@ -109,18 +131,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string given(Take(input));
   const bool remove = !input.empty() && (input.front() & 1) != 0;
   if (!input.empty()) input.remove_prefix(1);
-  const std::string_view file = input;
+  const std::string_view given_file = input;
+  const bool utf16 = korval::platform::HasUtf16LeMark(given_file);
+  const std::string file_text =
+      utf16 ? korval::platform::Utf16LeToUtf8(given_file) : std::string(given_file);
+  const std::string_view file = file_text;
   const bool utf8 = HoldsUtf8(file);
 
-  ReadProfileValue(file, section, key, kRoom);
+  if (ReadProfileValue(given_file, section, key, kRoom) !=
+      ReadProfileValue(file, section, key, kRoom)) {
+    Fail("a UTF-16LE file reads otherwise than its UTF-8 form");
+  }
   ReadProfileValue(file, section, key, size % 7);
   const std::optional<std::string> value =
       remove ? std::nullopt : std::optional<std::string>(given);
-  const std::string out = WriteProfileValue(file, section, key, value);
+  const std::string given_out = WriteProfileValue(given_file, section, key, value);
   if (!korval::platform::IsWritableProfileName(section, key)) {
-    if (out != file) Fail("names that cannot be written changed the file");
+    if (given_out != given_file) Fail("names that cannot be written changed the file");
     return 0;
   }
+  if (utf16 != korval::platform::HasUtf16LeMark(given_out)) Fail("the UTF-16LE mark changed");
+  const std::string out = utf16 ? korval::platform::Utf16LeToUtf8(given_out) : given_out;
   // A file without a mark is told by its bytes: a write that turns it from one
   // encoding into the other changes how its non-ASCII text reads, and only the lines
   // are checked then (the calling application's own keys are ASCII).
@@ -138,33 +169,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("the value written does not read back");
   }
 
-  // Every other line survives byte for byte, in order: the files differ in one place,
-  // where at most the key's line went and at most a key and a section came. The last
-  // line may gain a break; a removal may change the break next to it, so that a lone
-  // CR does not meet an LF.
-  const std::vector<Line> before = Lines(file);
-  const std::vector<Line> after = Lines(out);
-  auto same = [&](std::size_t i, std::size_t j) {
-    const bool last = i + 1 == before.size();
-    return before[i].text == after[j].text &&
-           (remove || before[i].end == after[j].end || (last && before[i].end.empty()));
-  };
-  std::size_t head = 0;
-  while (head < before.size() && head < after.size() && same(head, head)) ++head;
-  std::size_t tail = 0;
-  while (tail < before.size() - head && tail < after.size() - head &&
-         same(before.size() - 1 - tail, after.size() - 1 - tail)) {
-    ++tail;
-  }
-  const std::size_t gone = before.size() - head - tail;
-  if (gone > 1 || (gone == 1 && before[head].text.find('=') == std::string_view::npos)) {
-    Fail("a line other than the key's was lost or changed");
-  }
-  if (after.size() - head - tail > 2) Fail("more than a key and a section were added");
-
-  // Every other key reads as before; the file's keys are looked up in its encoding.
+  // Every line but the key's copies survives, its text byte for byte, in order; at
+  // most a new section's header is added after them. Breaks next to a removed copy
+  // may change, so that a lone CR does not meet an LF, and the last line may gain one.
   const std::string file_section = utf8 ? Cp1252ToUtf8(Trim(section)) : std::string(Trim(section));
   const std::string file_key = utf8 ? Cp1252ToUtf8(Trim(key)) : std::string(Trim(key));
+  auto others = [&](std::string_view bytes) {
+    std::vector<Line> kept;
+    for (const KeyedLine& line : KeyedLines(bytes)) {
+      if (!IsCopy(line, file_section, file_key)) kept.push_back(line.line);
+    }
+    return kept;
+  };
+  const std::vector<Line> before = others(file);
+  const std::vector<Line> after = others(out);
+  if (same_encoding) {
+    if (after.size() < before.size() || after.size() > before.size() + 1) {
+      Fail("a line other than the key's was lost or added");
+    }
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      if (before[i].text != after[i].text) Fail("a line other than the key's changed");
+    }
+    std::size_t copies = 0;
+    for (const KeyedLine& line : KeyedLines(out)) copies += IsCopy(line, file_section, file_key);
+    if (copies > (remove ? 0u : 1u)) Fail("more than one copy of the key is left");
+  }
+
+  // Every other key reads as before; the file's keys are looked up in its encoding.
   std::size_t checked = 0;
   for (const auto& [s, k] : same_encoding ? Keys(file) : decltype(Keys(file)){}) {
     if (++checked > 64) break;

@@ -1,8 +1,9 @@
 #pragma once
-// One table of cases for every profile store, run on real files: the Linux store with
-// its own parser, and the Windows store through the system's profile functions (under
-// Wine in the tests). Job files come from other programs, so both must read them the
-// same way; where Wine's functions cannot agree, the case says why.
+// One table of cases for every profile store, run on real files: the Linux and the
+// Windows store, both on our own profile code, which follows the rules of the
+// Windows profile functions. Job files come from other programs, so both must read
+// them the same way. Where Wine's functions (once used by the Windows store) give
+// something else, the case says what and why.
 
 #include <gtest/gtest.h>
 
@@ -125,18 +126,31 @@ inline std::vector<Case> Cases() {
        .after = "; from the caller\n[KORVAL]\n  Retour =  1\n\n[OTHER]\nx=1",
        .wine_differs = "Wine writes every line anew: CRLF, no blank lines, no blanks around '='",
        .wine_after = "; from the caller\r\n[KORVAL]\r\nRetour=1\r\n[OTHER]\r\nx=1\r\n"},
-      {.what = "a new key goes to the first of duplicate sections",
+      {.what = "a new key goes to the first of duplicate sections, the others lose it",
        .before = "[S]\r\nj=1\r\n[S]\r\nk=2\r\n",
        .write = Write{"s", "k", "9"},
        .reads = {{"S", "k"}},
        .values = {"9"},
-       .after = "[S]\r\nj=1\r\nk=9\r\n[S]\r\nk=2\r\n"},
-      {.what = "removing takes the first of duplicate keys",
+       .after = "[S]\r\nj=1\r\nk=9\r\n[S]\r\n"},
+      {.what = "removing takes every copy of the key",
        .before = "[S]\r\nk=1\r\nk=2\r\n",
        .write = Write{"S", "k", kRemove},
        .reads = {{"S", "k"}},
-       .values = {"2"},
-       .after = "[S]\r\nk=2\r\n"},
+       .values = {""},
+       .after = "[S]\r\n"},
+      {.what = "a written key is left with one copy, in the first section",
+       .before = "[KORVAL]\r\nRetour=1\r\nRetour=1\r\n[KORVAL]\r\nRetour=1\r\n",
+       .write = Write{"KORVAL", "Retour", "0"},
+       .reads = {{"KORVAL", "Retour"}},
+       .values = {"0"},
+       .after = "[KORVAL]\r\nRetour=0\r\n[KORVAL]\r\n"},
+      {.what = "a UTF-16LE file is read as Unicode and written back in UTF-16LE",
+       .before = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0", 22),
+       .write = Write{"S", "j", "\x80"},
+       .reads = {{"S", "k"}, {"S", "j"}},
+       .values = {"\xE9", "\x80"},
+       .after = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0"
+                            "j\0=\0\xAC\x20\r\0\n\0", 32)},
       {.what = "removing a key that is not there changes nothing",
        .before = "[S]\nj=1",
        .write = Write{"S", "k", kRemove},
@@ -173,7 +187,7 @@ inline std::vector<Case> Cases() {
   };
 }
 
-enum class BackEnd { kPosix, kWine };
+enum class BackEnd { kOurs, kWine };
 
 inline std::string WithoutTrailingBlanks(std::string path) {
   while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.pop_back();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace korval::platform {
 namespace {
@@ -13,6 +14,13 @@ namespace {
 using namespace std::string_literals;
 
 constexpr std::size_t kRoom = 256;
+
+// Text of ASCII and Latin-1 characters as a UTF-16LE file, mark first.
+std::string Utf16(std::string_view latin1) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : latin1) bytes.append({c, '\0'});
+  return bytes;
+}
 
 TEST(ProfileTextTest, Read) {
   const struct {
@@ -62,6 +70,9 @@ TEST(ProfileTextTest, Read) {
        "k", 3, "\xE9\xE9"},
       {"mark: names in UTF-8", "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\n\xC3\xA9=1\n",
        "Soci\xE9t\xE9", "\xE9", kRoom, "1"},
+      {"UTF-16LE: a character past U+FFFF is marked",
+       Utf16("[S]\r\nk=a") + "\x3D\xD8\x00\xDE"s + Utf16("z\r\n").substr(2), "S", "k", kRoom,
+       "a\x1Az"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ReadProfileValue(c.file, c.section, c.key, c.capacity), c.expected) << c.what;
@@ -84,15 +95,16 @@ TEST(ProfileTextTest, Write) {
       {"replace keeps the layout before the value", "[S]\n  k =  old  \n", "S", "k", "new",
        "[S]\n  k =  new\n"},
       {"replace on the last line, no break", "[S]\nk=old", "S", "k", "new", "[S]\nk=new"},
-      {"replace the first duplicate key", "[S]\nk=1\nk=2\n", "S", "k", "9", "[S]\nk=9\nk=2\n"},
+      {"replace leaves one copy of the key", "[S]\nk=1\nj=0\nk=2\n[S]\nk=3\n", "S", "k", "9",
+       "[S]\nk=9\nj=0\n[S]\n"},
       {"add after the last key, before blanks and comments",
        "[A]\na=1\n;x\nb\n\n; about B\n[B]\nb=2\n", "A", "x", "9",
        "[A]\na=1\nx=9\n;x\nb\n\n; about B\n[B]\nb=2\n"},
       {"add to a section without keys", "[A]\n\n[B]\n", "A", "x", "9", "[A]\nx=9\n\n[B]\n"},
       {"add to a header without a break", "[A]", "A", "x", "9", "[A]\r\nx=9\r\n"},
       {"add after a last line without a break", "[A]\na=1", "A", "x", "9", "[A]\na=1\nx=9\n"},
-      {"add to the first duplicate section", "[S]\nj=1\n[S]\nk=2\n", "s", "k", "9",
-       "[S]\nj=1\nk=9\n[S]\nk=2\n"},
+      {"add to the first duplicate section, the others lose the key",
+       "[S]\nj=1\n[S]\nk=2\n", "s", "k", "9", "[S]\nj=1\nk=9\n[S]\n"},
       {"add in a lone-CR file", "[S]\rj=1\r", "S", "k", "9", "[S]\rj=1\rk=9\r"},
       {"add: mixed breaks do not join", "[S]\rj=1\n\n", "S", "k", "9",
        "[S]\rj=1\nk=9\n\n"},
@@ -110,7 +122,10 @@ TEST(ProfileTextTest, Write) {
       {"remove", "[S]\nj=1\nk=2\nl=3\n", "S", "k", kRemove, "[S]\nj=1\nl=3\n"},
       {"remove the last line without a break", "[S]\nj=1\nk=2", "S", "k", kRemove,
        "[S]\nj=1\n"},
-      {"remove only the first duplicate", "[S]\nk=1\nk=2\n", "S", "k", kRemove, "[S]\nk=2\n"},
+      {"remove every copy in every section of the name",
+       "[S]\nk=1\nk=2\n[T]\nk=3\n[s]\rk=4\r\n", "S", "k", kRemove, "[S]\n[T]\nk=3\n[s]\r"},
+      {"remove adjacent copies between mixed breaks", "[S]\rk=1\rk=2\n\n", "S", "k", kRemove,
+       "[S]\r\n\n"},
       {"remove a missing key", "[S]\nj=1", "S", "k", kRemove, "[S]\nj=1"},
       {"remove from nothing", "", "S", "k", kRemove, ""},
       {"empty section name", "[S]\n", "", "k", "1", "[S]\n"},
@@ -127,6 +142,9 @@ TEST(ProfileTextTest, Write) {
        "k", "\xE9", "[S]\r\n;Soci\xE9t\xE9\r\nk=\xE9\r\n"},
       {"mark: new names in UTF-8", "\xEF\xBB\xBF", "Soci\xE9t\xE9", "\xE9", "1",
        "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\r\n\xC3\xA9=1\r\n"},
+      {"UTF-16LE: a lone surrogate on another line survives",
+       Utf16("[S]\r\nj=") + "\x00\xDC"s + Utf16("\r\n").substr(2), "S", "k", "1",
+       Utf16("[S]\r\nj=") + "\x00\xDC"s + Utf16("\r\nk=1\r\n").substr(2)},
       {"binary lines survive", "\xFF\x00[\x01\n[S]\n\x80=\x9D\n"s, "S", "k", "v",
        "\xFF\x00[\x01\n[S]\n\x80=\x9D\nk=v\n"s},
   };

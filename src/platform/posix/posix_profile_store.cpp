@@ -16,7 +16,8 @@
 namespace korval::platform {
 namespace {
 
-enum class ReadOutcome { kRead, kMissing, kFailed };
+using ReadOutcome = ProfileFileStore::ReadOutcome;
+using ReplaceOutcome = ProfileFileStore::ReplaceOutcome;
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
@@ -90,14 +91,24 @@ void SyncFolder(const std::string& folder) {
   ::close(fd);
 }
 
-// Writes bytes to a new file beside path and renames it over path.
-bool ReplaceFile(const std::string& path, std::string_view bytes, const struct stat* old) {
+std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The folder, not the file, said no: creating or renaming there is not allowed.
+bool FolderRefuses(int error) {
+  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY;
+}
+
+// Writes bytes to a new file beside path and renames it over path.
+ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes,
+                           const struct stat* old) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = FolderOf(path);
   const std::string_view base =
       std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
-  if (base.empty()) return false;
+  if (base.empty()) return ReplaceOutcome::kFailed;
 
   std::string temporary;
   int fd = -1;
@@ -105,9 +116,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, const struct s
     temporary = TemporaryName(folder, base);
     fd = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                       0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    if (fd < 0 && errno != EEXIST) {
+      return FolderRefuses(errno) ? ReplaceOutcome::kFolderRefused : ReplaceOutcome::kFailed;
+    }
   }
-  if (fd < 0) return false;
+  if (fd < 0) return ReplaceOutcome::kFailed;
 
   bool ok = true;
   if (old != nullptr) {
@@ -119,13 +132,17 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, const struct s
   }
   ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());
-    return false;
+    return ReplaceOutcome::kFailed;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return FolderRefuses(error) ? ReplaceOutcome::kFolderRefused : ReplaceOutcome::kFailed;
   }
   SyncFolder(folder);
-  return true;
+  return ReplaceOutcome::kReplaced;
 }
 
 // The file a write must replace: through a symbolic link, the file it names, so that
@@ -153,41 +170,30 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
-std::string PosixProfileStore::ReadPrivate(const std::string& file, const std::string& section,
-                                           const std::string& key, std::size_t capacity) {
-  return ReadProfileValue(ReadOrEmpty(TrimTrailingBlanks(file)), section, key, capacity);
+std::string PosixProfileStore::FileOf(const std::string& path) { return WriteTarget(path); }
+
+ReadOutcome PosixProfileStore::ReadWhole(const std::string& file, std::string* bytes) {
+  struct stat info;
+  return ReadWholeFile(file, bytes, &info);
 }
 
-bool PosixProfileStore::WritePrivate(const std::string& file, const std::string& section,
-                                     const std::string& key,
-                                     const std::optional<std::string>& value) {
-  return WritePrivateEntries(file, section, {ProfileEntry{key, value}});
-}
-
-bool PosixProfileStore::WritePrivateEntries(const std::string& file, const std::string& section,
-                                            const std::vector<ProfileEntry>& entries) {
-  const std::string path = TrimTrailingBlanks(file);
-  if (path.empty()) return false;
-  for (const ProfileEntry& entry : entries) {
-    if (!IsWritableProfileName(section, entry.key)) return false;
-  }
-  const std::string target = WriteTarget(path);
-
-  std::string old_bytes;
+ReplaceOutcome PosixProfileStore::Replace(const std::string& file, std::string_view bytes,
+                                          bool existed) {
   struct stat old_info;
-  const ReadOutcome outcome = ReadWholeFile(target, &old_bytes, &old_info);
-  if (outcome == ReadOutcome::kFailed) return false;
-  const bool exists = outcome == ReadOutcome::kRead;
+  const bool known = existed && ::stat(file.c_str(), &old_info) == 0;
+  return ReplaceFile(file, bytes, known ? &old_info : nullptr);
+}
 
-  std::string new_bytes = old_bytes;
-  for (const ProfileEntry& entry : entries) {
-    new_bytes = WriteProfileValue(new_bytes, section, entry.key, entry.value);
-  }
-  // Nothing to change (a missing key removed, the same value again): touch nothing,
-  // and above all create no file.
-  if (new_bytes == old_bytes) return true;
-  // One replacement for all the keys: never some of them written and not the rest.
-  return ReplaceFile(target, new_bytes, exists ? &old_info : nullptr);
+bool PosixProfileStore::RewriteInPlace(const std::string& file, std::string_view bytes) {
+  // No O_CREAT: only a file that is there is rewritten; no O_TRUNC: it is cut after
+  // the new bytes are in, so that a failed write leaves the most of it.
+  const int fd = OpenRetrying(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info;
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && WriteAll(fd, bytes) &&
+            ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  return ok;
 }
 
 std::string PosixProfileStore::ReadSystem(const std::string& section, const std::string& key,

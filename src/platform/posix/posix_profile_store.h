@@ -4,31 +4,18 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/profile_store.h"
+#include "platform/profile_file_store.h"
 
 namespace korval::platform {
 
-// Files are read whole and rewritten whole, as the Windows profile functions do. A
-// write goes to a new file in the same folder that then replaces the old one, so a
-// crash or a full disk leaves the old file or the new one, never half of one. The
-// replacement keeps the old file's permission bits (and its owner, where allowed);
-// a symbolic link is followed, the file it names is the one replaced.
-//
-// A missing, unreadable or non-regular file reads as empty. Trailing blanks in paths
-// are ignored.
-class PosixProfileStore final : public ProfileStore {
+// The job file through the shared profile-file code. The replacement keeps the old
+// file's permission bits (and its owner, where allowed); a symbolic link is followed,
+// the file it names is the one replaced. A non-regular file reads as empty.
+class PosixProfileStore final : public ProfileFileStore {
  public:
-  std::string ReadPrivate(const std::string& file, const std::string& section,
-                          const std::string& key, std::size_t capacity) override;
-  // Also false when the names cannot be written (IsWritableProfileName). Removing a
-  // key that is not there succeeds and creates no file.
-  bool WritePrivate(const std::string& file, const std::string& section,
-                    const std::string& key, const std::optional<std::string>& value) override;
-  // One rewrite of the file for all the keys.
-  bool WritePrivateEntries(const std::string& file, const std::string& section,
-                           const std::vector<ProfileEntry>& entries) override;
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
 
@@ -43,6 +30,13 @@ class PosixProfileStore final : public ProfileStore {
   // Why there is no system profile, listing where it was looked for; empty when there
   // is one.
   static std::string MissingSystemProfile();
+
+ protected:
+  std::string FileOf(const std::string& path) override;
+  ReadOutcome ReadWhole(const std::string& file, std::string* bytes) override;
+  ReplaceOutcome Replace(const std::string& file, std::string_view bytes,
+                         bool existed) override;
+  bool RewriteInPlace(const std::string& file, std::string_view bytes) override;
 };
 
 }  // namespace korval::platform

@@ -1,29 +1,34 @@
 #pragma once
-// Profile files through the Windows profile functions: the job file and win.ini.
+// Profile files on Windows: the job file through the shared profile-file code, win.ini
+// through the system's own profile function.
 
 #include <cstddef>
-#include <optional>
 #include <string>
+#include <string_view>
 
-#include "platform/profile_store.h"
+#include "platform/profile_file_store.h"
 
 namespace korval::platform::win32 {
 
-// The system's own GetPrivateProfileStringA, WritePrivateProfileStringA and
-// GetProfileStringA, so that files are read and written exactly as other programs on
-// the machine read and write them. As those functions do, a file name without any
-// folder is looked for in the Windows folder. Trailing blanks in paths are ignored.
-class Win32ProfileStore final : public ProfileStore {
+// The system's private-profile functions read no UTF-8 and differ between Windows
+// versions, so the job file is read and written by our own code, which follows their
+// rules. As those functions do, a file name without any folder is looked for in the
+// Windows folder. The replacement keeps the old file's attributes.
+// win.ini is the system's: GetProfileStringA reads it wherever Windows keeps it.
+class Win32ProfileStore final : public ProfileFileStore {
  public:
-  std::string ReadPrivate(const std::string& file, const std::string& section,
-                          const std::string& key, std::size_t capacity) override;
-  // False, and nothing written, when the names cannot be written back as the same
-  // names (IsWritableProfileName). The value is cut at its first line break. Removing
-  // a key from a file that does not exist succeeds and creates no file.
-  bool WritePrivate(const std::string& file, const std::string& section,
-                    const std::string& key, const std::optional<std::string>& value) override;
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
+
+  // Where a bare file name lies: in the Windows folder.
+  static std::string FileOfName(const std::string& path);
+
+ protected:
+  std::string FileOf(const std::string& path) override { return FileOfName(path); }
+  ReadOutcome ReadWhole(const std::string& file, std::string* bytes) override;
+  ReplaceOutcome Replace(const std::string& file, std::string_view bytes,
+                         bool existed) override;
+  bool RewriteInPlace(const std::string& file, std::string_view bytes) override;
 };
 
 }  // namespace korval::platform::win32

@@ -20,6 +20,7 @@ constexpr DWORD kIdleWaitMaxMs = 1000;
 struct DialogContext {
   DialogEvents* events;
   Win32WindowSystem* system;
+  bool shows_log;  // the main window: its list is the job's log, echoed
   bool ended = false;
 };
 constexpr int kContextOffset = DLGWINDOWEXTRA;
@@ -80,6 +81,17 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       return IsProgramCommand(wparam);
     case WM_COMMAND:
       return OnCommand(events, LOWORD(wparam));
+    // Another program's close (taskkill without /F, a scheduler ending the task) and
+    // the end of the session stop a job as the close button does; the default would
+    // take WM_CLOSE for Esc, which a running job ignores.
+    case WM_CLOSE:
+      events.OnSysCommand(SC_CLOSE);
+      return TRUE;
+    case WM_ENDSESSION:
+      // Windows may end the process as soon as this returns: the stop writes the
+      // job's outcome before it hangs up.
+      if (wparam != FALSE) events.OnSysCommand(SC_CLOSE);
+      return TRUE;
     case WM_NCDESTROY:
       SetWindowLongPtrA(window, kContextOffset, 0);
       return FALSE;
@@ -159,7 +171,7 @@ Win32WindowSystem::~Win32WindowSystem() {
 }
 
 int Win32WindowSystem::RunModal(const DialogResource& dialog, DialogEvents& events) {
-  DialogContext context{&events, this};
+  DialogContext context{&events, this, dialog.id == IDD_KORVAL_MAIN};
   creating_dialog = &context;
   const INT_PTR result =
       DialogBoxParamA(instance_, MAKEINTRESOURCEA(dialog.id), nullptr, DialogProc, 0);
@@ -171,8 +183,10 @@ void Win32WindowSystem::EndDialog(WindowHandle window, int result) {
   DialogContext* context = ContextOf(Hwnd(window));
   if (context == nullptr || context->ended) return;
   context->ended = true;
-  echo_.WindowEnded(window, ListCount(window),
-                    [this, window](std::size_t i) { return ListText(window, i); });
+  if (context->shows_log) {
+    echo_.WindowEnded(window, ListCount(window),
+                      [this, window](std::size_t i) { return ListText(window, i); });
+  }
   ::EndDialog(Hwnd(window), result);
 }
 
@@ -232,7 +246,10 @@ void Win32WindowSystem::ListAdd(WindowHandle window, const std::string& text) {
   EchoList(window);
 }
 
+// Only the log goes to a redirected standard output, not the about box's lines.
 void Win32WindowSystem::EchoList(WindowHandle window) {
+  const DialogContext* context = ContextOf(Hwnd(window));
+  if (context == nullptr || !context->shows_log) return;
   echo_.ListChanged(window, ListCount(window),
                     [this, window](std::size_t i) { return ListText(window, i); });
 }

@@ -16,7 +16,7 @@ TEST(PosixProfileStoreCasesTest, TheSharedTable) {
   std::string pattern = (fs::temp_directory_path() / "korval-profile-cases-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   PosixProfileStore store;
-  profile_cases::RunCases(store, pattern, profile_cases::BackEnd::kPosix);
+  profile_cases::RunCases(store, pattern, profile_cases::BackEnd::kOurs);
   fs::remove_all(pattern);
 }
 

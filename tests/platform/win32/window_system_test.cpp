@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,12 +146,20 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
 
 TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
   ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
+  // Standard output redirected: the log goes there, the about box's lines do not.
+  const std::string echo_file = test_support::BesideTest("about_echo.txt");
+  const HANDLE echo = CreateFileA(echo_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
+  const HANDLE old_out = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, echo);
   MainWindowRig rig;
+  SetStdHandle(STD_OUTPUT_HANDLE, old_out);
   std::vector<std::string> about_lines;
   bool about_hidden = false;
   bool about_closed = false;
   rig.os.windows.Post([&] {
     HWND main = FindDialog(nullptr);
+    rig.dialog.AppendLog("Demande de relev\xE9 !\n");
     PostMessageA(main, WM_SYSCOMMAND, app::kAboutCommandId, 0);
     // Runs inside the about box's own modal loop.
     rig.os.windows.Post([&, main] {
@@ -174,6 +184,9 @@ TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
                                                   std::end(app::kAboutLines)));
   EXPECT_TRUE(about_hidden);  // its OK button ended it
   EXPECT_TRUE(about_closed);
+  CloseHandle(echo);
+  std::ifstream echoed(echo_file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(echoed), {}), "Demande de relev\xE9 !\r\n");
 }
 
 // Records what a dialog is told, and ends it as a case says.
@@ -224,6 +237,8 @@ TEST(Win32WindowSystemTest, DialogEventsReachTheHandlers) {
       {"Esc", true, WM_KEYDOWN, VK_ESCAPE, 22, "escape"},
       {"Enter", true, WM_KEYDOWN, VK_RETURN, 21, "enter"},
       {"close", true, WM_SYSCOMMAND, SC_CLOSE, SC_CLOSE, "sys 61536"},
+      {"WM_CLOSE from another program", true, WM_CLOSE, 0, SC_CLOSE, "sys 61536"},
+      {"the session ends", true, WM_ENDSESSION, TRUE, SC_CLOSE, "sys 61536"},
       {"own item", true, WM_SYSCOMMAND, 0x0010, 0x0010, "sys 16"},
   };
   ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
