@@ -24,6 +24,7 @@ class Win32ProfileStore final : public ProfileStore {
                     const std::string& key, const std::optional<std::string>& value) override;
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
+  bool HasSystemKey(const std::string& section, const std::string& key) override;
 };
 
 }  // namespace korval::platform::win32
