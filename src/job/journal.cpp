@@ -73,7 +73,7 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
             std::to_string(store_.ProcessId()) + ")");
   WriteLine("Commande : " + command);
   if (job_file.empty()) return;
-  WriteLine("Fichier de travail : " + job_file);
+  WriteLine("Fichier de travail : " + job_file.substr(0, job_file.find_last_not_of(" \t") + 1));
   const JobAction action = ActionFromType(type_action_);
   WriteLine(std::string(kActionField) + type_action_.substr(0, 1) + " (" +
             ActionName(action) + ")");
@@ -145,9 +145,11 @@ void Journal::End(int exit_status) {
       WriteLine(FileLine(ReadJob(kFileKey), RecordLengthOf(action)));
     }
     const std::string retour = ReadJob(kResultKey);
-    WriteLine(std::string(kOutcomeField) + "Retour=" +
-              (retour.empty() ? "(absent)" : retour) + " Detail1=" + ReadJob(kDetail1Key) +
-              " Detail2=" + ReadJob(kDetail2Key) + ", statut " + std::to_string(exit_status));
+    const std::string codes = retour.empty() ? std::string("Retour absent (aucun \xE9" "change)")
+                                             : "Retour=" + retour + " Detail1=" +
+                                                   ReadJob(kDetail1Key) + " Detail2=" +
+                                                   ReadJob(kDetail2Key);
+    WriteLine(std::string(kOutcomeField) + codes + ", statut " + std::to_string(exit_status));
   } else {
     WriteLine(std::string(kOutcomeField) + "statut " + std::to_string(exit_status));
   }

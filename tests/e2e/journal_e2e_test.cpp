@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         JournalCase{"GoodJob", Run::kJob, Modem::kEmulator, true, true, true, 0,
                     {" d\xC3\xA9" "but du travail", "Action : L (fichier L.C.R)",
-                     "Abonn\xC3\xA9 : 175010123", "/lcr.txt", kSentLine,
+                     "Abonn\xC3\xA9 : 175010123", "lcr.txt", kSentLine,
                      "Taille : 3200 octets, 20 enregistrements de 160 octets",
                      "R\xC3\xA9sultat : Retour=1 Detail1=0000 Detail2=0000, statut 0",
                      " fin du travail"},
