@@ -2,7 +2,12 @@
 // journal's blocks after real jobs, and the check's lines and status.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <memory>
 #include <ostream>
@@ -17,7 +22,8 @@ namespace {
 
 constexpr int kTimeoutS = 120;
 
-enum class Run { kJob, kTwoJobs, kCheck };
+// kKilled: a job killed half-way, then a job whose file is missing.
+enum class Run { kJob, kTwoJobs, kKilled, kCheck };
 enum class Modem { kEmulator, kSilent, kMissing };
 
 struct JournalCase {
@@ -63,7 +69,8 @@ void ExpectWholeBlocks(const std::string& journal, std::size_t jobs) {
       EXPECT_FALSE(open.empty()) << "a line outside any block: " << line;
       continue;
     }
-    const std::string process = line.substr(line.rfind("(processus"));
+    const std::size_t named = line.rfind("(processus");
+    const std::string process = named == std::string::npos ? open : line.substr(named);
     if (line.find(" d\xC3\xA9" "but du travail") != std::string::npos) {
       EXPECT_TRUE(open.empty()) << "a block starts inside another:\n" << journal;
       open = process;
@@ -147,7 +154,7 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
 TEST_P(JournalE2e, KeepsTheJobsAndChecksWithoutACall) {
   const JournalCase& c = GetParam();
   if (wine::Enabled() && !c.under_wine) GTEST_SKIP() << "a case of the Linux program's";
-  const std::size_t jobs = c.run == Run::kTwoJobs ? 2 : 1;
+  const std::size_t jobs = c.run == Run::kJob ? 1 : 2;
   Prepare(jobs);
   if (HasFatalFailure()) return;
 
@@ -160,7 +167,18 @@ TEST_P(JournalE2e, KeepsTheJobsAndChecksWithoutACall) {
     return;
   }
   std::vector<ProgramRun> runs;
-  if (jobs == 2) {
+  if (c.run == Run::kKilled) {
+    Child killed;
+    ASSERT_TRUE(StartProgram(killed, second, dir / "win.ini", dir / "job.ini"));
+    for (int waited_ms = 0; waited_ms < kTimeoutS * 1000 && !killed.Ended(); waited_ms += 20) {
+      if (ReadFile(second / "korvalcom.out").find("Envoi du contenu") != std::string::npos) break;
+      ::poll(nullptr, 0, 20);
+    }
+    ASSERT_TRUE(killed.Signal(SIGKILL));
+    killed.Wait(kTimeoutS * 1000);
+    ::unlink((dir / "lcr.txt").c_str());
+    runs.push_back(RunProgram(dir, dir / "win.ini", dir / "job.ini", kTimeoutS));
+  } else if (jobs == 2) {
     Child a, b;
     ASSERT_TRUE(StartProgram(a, dir, dir / "win.ini", dir / "job.ini"));
     ASSERT_TRUE(StartProgram(b, second, dir / "win.ini", dir / "job.ini"));
@@ -209,6 +227,11 @@ INSTANTIATE_TEST_SUITE_P(
         JournalCase{"TwoAtOnce", Run::kTwoJobs, Modem::kEmulator, true, true, true, 0,
                     {kSentLine, "statut 0", kSentLine, "statut 0"}, {}, {"Retour=1"}, {},
                     false},
+        // The killed job's start moves in at the next job, closed as interrupted.
+        JournalCase{"KilledJob", Run::kKilled, Modem::kEmulator, true, true, true, 1,
+                    {"Envoi du contenu du fichier !", "=== interrompu : le processus",
+                     " d\xC3\xA9" "but du travail", "lcr.txt : fichier introuvable"},
+                    {}, {"statut 1"}, {}, false},
         JournalCase{"UnwritableJournal", Run::kJob, Modem::kEmulator, true, false, true, 0,
                     {}, {}, {}, {}, true},
         JournalCase{"CheckGoodSetUp", Run::kCheck, Modem::kEmulator, true, true, true, 0,
