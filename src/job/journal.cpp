@@ -39,13 +39,18 @@ int RecordLengthOf(JobAction action) {
   return 0;
 }
 
-// The statement's lines are counted, never copied.
+// The statement's lines are counted, never copied. The bank ends them with CR; a
+// file rewritten by another program may have LF or CR LF.
 std::uint64_t LineCount(platform::File& file) {
   std::uint64_t lines = 0;
   char chunk[4096];
   std::size_t got = 0;
+  char previous = '\0';
   while (file.Read(chunk, sizeof chunk, &got) && got > 0) {
-    for (std::size_t i = 0; i < got; ++i) lines += chunk[i] == '\n';
+    for (std::size_t i = 0; i < got; ++i) {
+      lines += chunk[i] == '\r' || (chunk[i] == '\n' && previous != '\r');
+      previous = chunk[i];
+    }
   }
   return lines;
 }
