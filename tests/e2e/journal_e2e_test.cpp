@@ -39,6 +39,7 @@ struct JournalCase {
   std::vector<std::string> summary;           // in --journal's last line (Linux)
   std::vector<std::string> err;               // on standard error (Linux)
   bool under_wine;
+  const char* type_action = "L";
 };
 
 void PrintTo(const JournalCase& c, std::ostream* os) { *os << c.name; }
@@ -106,6 +107,10 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
       if (c.modem == Modem::kEmulator) {
         std::vector<std::string> options = FastPeer();
         options.insert(options.end(), {"--bank-number", "175010123"});
+        if (c.type_action[0] == 'R') {
+          WriteFile(dir / "bank.txt", "LIGNE 1 DU RELEVE\rLIGNE 2\rLIGNE 3\r");
+          options.insert(options.end(), {"--statement", dir / "bank.txt"});
+        }
         emulators.push_back(std::make_unique<Emulator>(i == 0 ? dir : second, options));
         port = emulators.back()->pty();
       } else if (c.modem == Modem::kSilent) {
@@ -116,8 +121,10 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
     WriteFile(dir / "win.ini", ini);
     if (c.file_present) WriteFile(dir / "lcr.txt", std::string(20 * 160, 'A'));
     const std::string file = wine::Enabled() ? WindowsPath(dir / "lcr.txt") : dir / "lcr.txt";
-    WriteFile(dir / "job.ini", "[KORVAL]\r\nNumeroAbonne=175010123\r\nTypeAction=L\r\n"
-                               "CarteParametre=CARTE SECRETE\r\nFichierAssocie=" + file + "\r\n");
+    WriteFile(dir / "job.ini", "[KORVAL]\r\nNumeroAbonne=175010123\r\nTypeAction=" +
+                                   std::string(c.type_action) +
+                                   "\r\nCarteParametre=CARTE SECRETE\r\nFichierAssocie=" + file +
+                                   "\r\n");
   }
 
   std::vector<std::string> Env() const {
@@ -199,6 +206,7 @@ TEST_P(JournalE2e, KeepsTheJobsAndChecksWithoutACall) {
   ExpectInOrder(journal, c.output_in_order);
   ExpectWholeBlocks(journal, jobs);
   EXPECT_EQ(Count(journal, "SECRETE"), 0u) << "the card is kept out of the journal";
+  EXPECT_EQ(Count(journal, "LIGNE"), 0u) << "the statement is never copied";
   if (wine::Enabled()) return;
   const ProgramRun summary = RunProgramWith(dir, {{"--journal", "1"}, Env(), {}, "", 0}, 30);
   EXPECT_EQ(summary.status, std::optional<int>(0)) << summary.err;
@@ -220,6 +228,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "R\xC3\xA9sultat : Retour=1 Detail1=0000 Detail2=0000, statut 0",
                      " fin du travail"},
                     {}, {" | fichier L.C.R | 175010123 | ", "/lcr.txt | Retour=1"}, {}, true},
+        // Its size (the end record included) and lines are kept, never its content.
+        JournalCase{"GoodStatement", Run::kJob, Modem::kEmulator, true, true, false, 0,
+                    {"Action : R (relev\xC3\xA9)", "Taille : 54 octets, 3 lignes", "Retour=1"},
+                    {}, {" | relev\xC3\xA9 | "}, {}, true, "R"},
         JournalCase{"FailedJob", Run::kJob, Modem::kSilent, true, true, false, 1,
                     {"Impossible d'ouvrir le fichier", "Retour=0 Detail1=9999 Detail2=9999, "
                      "statut 1", "Cause : ", "lcr.txt : fichier introuvable"},
