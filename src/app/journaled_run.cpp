@@ -93,7 +93,7 @@ class JournaledDiagnostics final : public platform::Diagnostics {
 
 int RunJournaledCommApp(platform::Platform& os, platform::JournalStore& journal_store,
                         const std::string& app_name, platform::InstanceHandle instance,
-                        std::string_view arguments) {
+                        std::string_view arguments, bool trouble_in_log) {
   // The journal's own troubles go to the plain channel, never back into itself.
   job::Journal journal(os.profiles, os.files, os.diagnostics, journal_store);
   JournaledWindows windows(os.windows, journal);
@@ -101,14 +101,16 @@ int RunJournaledCommApp(platform::Platform& os, platform::JournalStore& journal_
   platform::Platform watched{os.clock,       windows,    os.profiles,
                              os.files,       os.threads, diagnostics,
                              os.version,     os.telephony, os.serial};
-  journal.Begin(app_name + " " + std::string(arguments),
-                ParseCommandLine(arguments).job_file_path);
   int status = kExitNoExchange;
   {
     Process process(watched, app_name);
     process.instance = instance;
     process.log.SetTap(&journal);
+    if (trouble_in_log) journal.SayTroubleIn(&process.log);
+    journal.Begin(app_name + " " + std::string(arguments),
+                  ParseCommandLine(arguments).job_file_path);
     status = RunCommApp(process, arguments);
+    journal.SayTroubleIn(nullptr);
   }
   journal.End(status);
   return status;

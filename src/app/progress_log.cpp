@@ -4,12 +4,13 @@ namespace korval::app {
 
 void ProgressLog::LogProgress(std::string_view text) {
   if (text.empty()) return;
-  if (tap_ != nullptr) tap_->Logged(text);
   if (sink_ != nullptr) {
     sink_->AppendLog(text);
   } else {
     diagnostics_.DebugOutput(std::string(text));
   }
+  // After the sink: what the tap logs in turn comes after this text.
+  if (tap_ != nullptr) tap_->Logged(text);
 }
 
 }  // namespace korval::app

@@ -66,8 +66,8 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
   const std::string path = JournalPath(profiles_, store_);
   if (path.empty()) return;
   if (!store_.Open(path)) {
-    diagnostics_.Warn("journal non \xE9" "crit : impossible de cr\xE9" "er " + path +
-                      " (l'\xE9" "change se fait sans journal)");
+    Trouble("journal non \xE9" "crit : impossible de cr\xE9" "er " + path +
+            " (l'\xE9" "change se fait sans journal)");
     return;
   }
   writing_ = true;
@@ -93,6 +93,13 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
 }
 
 void Journal::Logged(std::string_view text) {
+  if (!trouble_.empty() && trouble_log_ != nullptr && !text.empty() && text.back() == '\n') {
+    // Said once the line under way has ended; the journal no longer writes, so the
+    // text does not come back here.
+    const std::string said = std::move(trouble_);
+    trouble_.clear();
+    trouble_log_->LogProgress(said + "\n");
+  }
   if (!writing_) return;
   while (!text.empty()) {
     if (partial_line_.empty() && partial_started_.empty()) partial_started_ = Now();
@@ -142,6 +149,9 @@ std::string Journal::FileLine(const std::string& path, int record_length) {
 }
 
 void Journal::End(int exit_status) {
+  trouble_log_ = nullptr;  // the window is gone
+  if (!trouble_.empty()) diagnostics_.Warn(trouble_);
+  trouble_.clear();
   if (!writing_) return;
   FlushPartialLine();
   if (!job_file_.empty()) {
@@ -182,8 +192,16 @@ void Journal::WriteLine(const std::string& cp1252_line) {
 void Journal::GiveUp() {
   if (!writing_) return;
   writing_ = false;
-  diagnostics_.Warn("journal non \xE9" "crit (disque plein ou droits ?) : l'\xE9" "change "
-                    "continue sans journal");
+  Trouble("journal non \xE9" "crit (disque plein ou droits ?) : l'\xE9" "change continue "
+          "sans journal");
+}
+
+void Journal::Trouble(const std::string& text) {
+  if (trouble_log_ == nullptr) {
+    diagnostics_.Warn(text);
+  } else {
+    trouble_ = "Attention : " + text;
+  }
 }
 
 }  // namespace korval::job

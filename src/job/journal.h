@@ -44,6 +44,10 @@ class Journal final : public app::LogTap {
           platform::Diagnostics& diagnostics, platform::JournalStore& store)
       : profiles_(profiles), files_(files), diagnostics_(diagnostics), store_(store) {}
 
+  // Where a journal that cannot be written is said: a front-end without a standard
+  // error of its own (Windows) says it in the progress log, after the line under way.
+  void SayTroubleIn(app::ProgressLog* log) { trouble_log_ = log; }
+
   // command: the program's name and its arguments, as started.
   void Begin(const std::string& command, const std::string& job_file);
   void Logged(std::string_view text) override;
@@ -62,6 +66,7 @@ class Journal final : public app::LogTap {
     return profiles_.ReadPrivate(job_file_, "KORVAL", key, 1024);
   }
   void GiveUp();
+  void Trouble(const std::string& text);
 
   platform::ProfileStore& profiles_;
   platform::FileSystem& files_;
@@ -75,6 +80,8 @@ class Journal final : public app::LogTap {
   std::string last_box_;
   std::string last_warning_;
   std::string last_line_;
+  app::ProgressLog* trouble_log_ = nullptr;
+  std::string trouble_;  // not yet said in the progress log
 };
 
 }  // namespace korval::job

@@ -60,5 +60,5 @@ int main(int argc, char** argv) {
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
   korval::platform::posix::PosixJournalStore journal;
-  return korval::app::RunJournaledCommApp(os.platform, journal, name, 0, arguments);
+  return korval::app::RunJournaledCommApp(os.platform, journal, name, 0, arguments, false);
 }

@@ -45,6 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         os.platform, probe, journal,
         korval::app::ParseCommandLine(arguments).job_file_path, redirected);
   }
+  // Nobody sees a GUI program's standard error: the journal's trouble goes to the log.
   return korval::app::RunJournaledCommApp(os.platform, journal, ApplicationName(), handle,
-                                          arguments);
+                                          arguments, true);
 }
