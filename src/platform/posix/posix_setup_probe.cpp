@@ -54,6 +54,9 @@ ModemProbe ProbeModem(const ModemLineConfig& config) {
   if (!device) {
     std::int32_t code = 0;
     probe.problem = ModemTelephony::OpenFailureText(config, result, &code);
+    // The check's line names the modem already.
+    const std::string named = "Le modem " + probe.name + " ";
+    if (probe.problem.rfind(named, 0) == 0) probe.problem.erase(0, named.size());
     return probe;
   }
   struct termios settings {};

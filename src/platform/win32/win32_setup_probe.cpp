@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tapi.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/win32/win32_paths.h"
@@ -52,6 +53,22 @@ ModemProbe ProbeDevice(HLINEAPP app, DWORD device) {
     probe.name += " (" + name + ")";
   }
   probe.data_modem = (caps->dwMediaModes & LINEMEDIAMODE_DATAMODEM) != 0;
+  if (!probe.data_modem) return probe;
+  // Opened as a job opens it, without taking any call: the provider takes its port.
+  HLINE line = 0;
+  const LONG opened = lineOpen(app, device, &line, version, 0, 0, LINECALLPRIVILEGE_NONE, 0,
+                               nullptr);
+  if (opened == 0) {
+    lineClose(line);
+  } else if (opened == LINEERR_NODEVICE) {
+    probe.problem = "est introuvable : le port n'existe pas.";
+  } else if (opened == LINEERR_RESOURCEUNAVAIL || opened == LINEERR_ALLOCATED) {
+    probe.problem = "est d\xE9j\xE0 utilis\xE9 par un autre programme.";
+  } else {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(opened));
+    probe.problem = std::string("ne s'ouvre pas (erreur ") + code + ").";
+  }
   return probe;
 }
 
