@@ -91,11 +91,18 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
   return true;
 }
 
-void CheckJournal(platform::Platform& os, platform::JournalStore& journal, Report& report) {
+void CheckJournal(platform::Platform& os, platform::SetupProbe& probe,
+                  platform::JournalStore& journal, Report& report) {
   const std::string path = job::JournalPath(os.profiles, journal);
+  const platform::FolderProbe folder = path.empty() ? platform::FolderProbe{}
+                                                    : probe.ProbeFolder(FolderOf(path));
   if (path.empty()) {
     report.Note("journal d\xE9sactiv\xE9 (Journal= vide dans win.ini) : aucun \xE9" "change "
                 "ne sera gard\xE9");
+  } else if (folder.exists && !folder.writable) {
+    // A journal never stops a job: worth knowing, no more.
+    report.Note("journal " + path + " : \xE9" "criture refus\xE9" "e dans son dossier ; les "
+                "travaux se feront sans journal");
   } else {
     report.Ok("journal : " + path);
   }
@@ -262,7 +269,7 @@ int CheckSetup(platform::Platform& os, platform::SetupProbe& probe,
                const std::function<void(const std::string&)>& print) {
   Report report(print);
   if (CheckSystemProfile(os, probe, report)) CheckModems(probe, report);
-  CheckJournal(os, journal, report);
+  CheckJournal(os, probe, journal, report);
   if (!job_file.empty()) CheckJobFile(os, probe, job_file, report);
   report.status() == kExitSucceeded
       ? report.Ok("pr\xEAt : un travail peut \xEAtre lanc\xE9")

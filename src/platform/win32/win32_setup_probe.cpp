@@ -67,7 +67,8 @@ ModemProbe ProbeDevice(HLINEAPP app, DWORD device) {
   } else {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(opened));
-    probe.problem = std::string("ne s'ouvre pas (erreur ") + code + ").";
+    probe.problem = std::string("ne s'ouvre pas (erreur ") + code +
+                    ") ; v\xE9rifiez que le modem est branch\xE9 et son port pr\xE9sent.";
   }
   return probe;
 }
