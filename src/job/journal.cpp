@@ -94,8 +94,8 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
 
 void Journal::Logged(std::string_view text) {
   if (!trouble_.empty() && trouble_log_ != nullptr && !text.empty() && text.back() == '\n') {
-    // Said once the line under way has ended; the journal no longer writes, so the
-    // text does not come back here.
+    // Said once the line under way has ended. The journal no longer writes, so this
+    // text is not journaled when it comes back through the tap.
     const std::string said = std::move(trouble_);
     trouble_.clear();
     trouble_log_->LogProgress(said + "\n");
@@ -186,7 +186,9 @@ void Journal::End(int exit_status) {
 
 void Journal::WriteLine(const std::string& cp1252_line) {
   if (!writing_) return;
-  if (!store_.Append(platform::Cp1252ToUtf8(cp1252_line) + "\n")) GiveUp();
+  // A line break in a value (a path given on the command line) would start a line
+  // of its own, which the summary could take for a block's start or end.
+  if (!store_.Append(platform::Cp1252ToUtf8(OneLine(cp1252_line)) + "\n")) GiveUp();
 }
 
 void Journal::GiveUp() {
