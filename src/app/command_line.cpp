@@ -34,4 +34,9 @@ CommandLine ParseCommandLine(std::string_view arguments) {
   return result;
 }
 
+bool IsCheckRequest(std::string_view arguments) {
+  if (arguments.substr(0, kCheckMarker.size()) != kCheckMarker) return false;
+  return arguments.size() == kCheckMarker.size() || arguments[kCheckMarker.size()] == ' ';
+}
+
 }  // namespace korval::app

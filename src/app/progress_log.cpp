@@ -9,6 +9,8 @@ void ProgressLog::LogProgress(std::string_view text) {
   } else {
     diagnostics_.DebugOutput(std::string(text));
   }
+  // After the sink: what the tap logs in turn comes after this text.
+  if (tap_ != nullptr) tap_->Logged(text);
 }
 
 }  // namespace korval::app

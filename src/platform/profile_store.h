@@ -43,6 +43,12 @@ class ProfileStore {
   // The same read on the system profile (win.ini).
   virtual std::string ReadSystem(const std::string& section, const std::string& key,
                                  std::size_t capacity) = 0;
+
+  // Whether win.ini has the key at all, for settings where an empty value says
+  // something that a missing key does not. By default, whether it has a value.
+  virtual bool HasSystemKey(const std::string& section, const std::string& key) {
+    return !ReadSystem(section, key, 2).empty();
+  }
 };
 
 }  // namespace korval::platform

@@ -2,13 +2,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/comm_app.h"
 #include "app/command_line.h"
+#include "app/journaled_run.h"
+#include "platform/posix/command_options.h"
+#include "platform/posix/posix_journal_store.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/text_encoding.h"
-#include "process/process.h"
 
 namespace {
 
@@ -32,7 +35,10 @@ void PrintUsage(const std::string& name) {
       "  /B:  le fichier de travail (section [KORVAL]) : l'\xE9" "change \xE0 faire, puis son "
       "r\xE9sultat\n"
       "  /N:  le nom montr\xE9 dans le titre (termin\xE9 par ~ s'il contient des blancs)\n"
-      "Les marqueurs s'\xE9" "crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n";
+      "Les marqueurs s'\xE9" "crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n"
+      "       " + name + " --journal [N]   les N derniers travaux du journal (10)\n"
+      "       " + name + " --check [/B:<fichier de travail>]   v\xE9rifie l'installation "
+      "sans appeler\n";
   std::fputs(korval::platform::Cp1252ToUtf8(text).c_str(), stderr);
 }
 
@@ -52,6 +58,9 @@ int main(int argc, char** argv) {
     arguments += argv[i];
   }
   const std::string name = ApplicationName(argc > 0 ? argv[0] : nullptr);
+  if (std::optional<int> status = korval::platform::posix::RunCommandOption(argc, argv)) {
+    return *status;
+  }
   if (korval::app::ParseCommandLine(arguments).job_file_path.empty()) {
     PrintUsage(name);
     return korval::app::kExitNoExchange;
@@ -59,6 +68,6 @@ int main(int argc, char** argv) {
   IgnoreWriteSignals();
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
-  korval::Process process(os.platform, name);
-  return korval::app::RunCommApp(process, arguments);
+  korval::platform::posix::PosixJournalStore journal;
+  return korval::app::RunJournaledCommApp(os.platform, journal, name, 0, arguments, false);
 }

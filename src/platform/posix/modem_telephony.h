@@ -98,6 +98,10 @@ class ModemTelephony final : public Telephony {
     LineCallback callback;
     std::atomic<bool> alive{true};
   };
+  // Why the port could not be taken, and the telephony error that says it.
+  static std::string OpenFailureText(const ModemLineConfig& config,
+                                     const PortOpenResult& result, std::int32_t* code);
+
   struct LineToken {
     std::shared_ptr<Delivery> app;
     std::uintptr_t instance = 0;
@@ -129,9 +133,6 @@ class ModemTelephony final : public Telephony {
   // The line's port, else the modem held since lineInitialize, else null.
   std::shared_ptr<ModemDevice> HeldPortOf(std::uint32_t device) const;
   std::int32_t OpenFailure(const ModemLineConfig& config, const PortOpenResult& result);
-  // Why the port could not be taken, and the telephony error that says it.
-  static std::string OpenFailureText(const ModemLineConfig& config,
-                                     const PortOpenResult& result, std::int32_t* code);
   // The first modem no other process holds, into devices_ and held_; false with the
   // reasons told when there is none.
   bool TakeFirstFreeModem(std::vector<ModemLineConfig> configured);

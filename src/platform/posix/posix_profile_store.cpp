@@ -201,6 +201,12 @@ std::string PosixProfileStore::ReadSystem(const std::string& section, const std:
   return ReadProfileValue(ReadOrEmpty(SystemProfilePath()), section, key, capacity);
 }
 
+bool PosixProfileStore::HasSystemKey(const std::string& section, const std::string& key) {
+  // Removing a key changes the bytes exactly when the key is there.
+  const std::string bytes = ReadOrEmpty(SystemProfilePath());
+  return WriteProfileValue(bytes, section, key, std::nullopt) != bytes;
+}
+
 std::vector<std::string> PosixProfileStore::SystemProfileCandidates() {
   if (const char* named = NamedSystemProfile()) return {TrimTrailingBlanks(named)};
 

@@ -18,6 +18,7 @@ class PosixProfileStore final : public ProfileFileStore {
  public:
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
+  bool HasSystemKey(const std::string& section, const std::string& key) override;
 
   // The system profile in use, looked up afresh on every call: the file named by
   // KORVAL_WININI when it is set and not empty; otherwise the first regular file of

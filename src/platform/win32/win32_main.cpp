@@ -2,10 +2,14 @@
 
 // The platform's interfaces come before <windows.h>: its MessageBox macro must not
 // rename the window system's method.
+#include "app/check_dialog.h"
 #include "app/comm_app.h"
+#include "app/command_line.h"
+#include "app/journaled_run.h"
 #include "platform/win32/win32_command_line.h"
+#include "platform/win32/win32_journal_store.h"
 #include "platform/win32/win32_platform.h"
-#include "process/process.h"
+#include "platform/win32/win32_setup_probe.h"
 
 #include <windows.h>
 
@@ -30,7 +34,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       korval::platform::win32::ArgumentsAfterProgramName(GetCommandLineA());
   const auto handle = reinterpret_cast<korval::platform::InstanceHandle>(instance);
   korval::platform::win32::Win32Platform os(handle);
-  korval::Process process(os.platform, ApplicationName());
-  process.instance = handle;
-  return korval::app::RunCommApp(process, arguments);
+  korval::platform::win32::Win32JournalStore journal;
+  if (korval::app::IsCheckRequest(arguments)) {
+    korval::platform::win32::Win32SetupProbe probe(handle);
+    // A caller reading standard output gets the lines there and the window closes.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    const bool redirected = out != nullptr && out != INVALID_HANDLE_VALUE &&
+                            GetFileType(out) != FILE_TYPE_UNKNOWN;
+    return korval::app::RunCheckDialog(
+        os.platform, probe, journal,
+        korval::app::ParseCommandLine(arguments).job_file_path, redirected);
+  }
+  // Nobody sees a GUI program's standard error: the journal's trouble goes to the log.
+  return korval::app::RunJournaledCommApp(os.platform, journal, ApplicationName(), handle,
+                                          arguments, true);
 }

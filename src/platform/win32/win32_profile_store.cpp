@@ -169,4 +169,12 @@ std::string Win32ProfileStore::ReadSystem(const std::string& section, const std:
   });
 }
 
+bool Win32ProfileStore::HasSystemKey(const std::string& section, const std::string& key) {
+  if (section.empty() || key.empty()) return false;
+  // A default no value can hold comes back only when the key is missing.
+  char buffer[4] = {};
+  GetProfileStringA(section.c_str(), key.c_str(), "\x01", buffer, sizeof buffer);
+  return std::string(buffer) != "\x01";
+}
+
 }  // namespace korval::platform::win32

@@ -19,6 +19,7 @@ class Win32ProfileStore final : public ProfileFileStore {
  public:
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
+  bool HasSystemKey(const std::string& section, const std::string& key) override;
 
   // Where a bare file name lies: in the Windows folder.
   static std::string FileOfName(const std::string& path);
