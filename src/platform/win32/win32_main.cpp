@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -32,5 +33,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   korval::platform::win32::Win32Platform os(handle);
   korval::Process process(os.platform, ApplicationName());
   process.instance = handle;
-  return korval::app::RunCommApp(process, arguments);
+  const int status = korval::app::RunCommApp(process, arguments);
+  // A read thread stuck in a driver past the stop's bound still holds on to the
+  // process's state: end here, before it is torn down. ExitProcess ends the other
+  // threads first.
+  if (process.call.read_thread_outlived) {
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(status));
+  }
+  return status;
 }

@@ -54,6 +54,7 @@ LONG LineProvider::Initialize(DWORD* app, HINSTANCE instance, LineCallbackFn cal
   events_ = EventWindow::Create(instance, callback);
   if (!events_) return Err(LINEERR_NOMEM);
   devices_ = ReadModemLines();
+  variant_ = ReadProviderVariant();
   configs_.clear();
   app_ = next_handle_++;
   *app = app_;
@@ -305,28 +306,44 @@ LONG LineProvider::MakeCall(DWORD line, DWORD* call, const std::string& dial, DW
   const LONG request = NextRequest();
   const std::shared_ptr<EventWindow> events = events_;
   const std::shared_ptr<LineToken> token = owner.token;
+  const ProviderVariant variant = variant_;
+  // A provider that writes the handle late does it as the request's reply arrives.
+  DWORD* const late_place = variant.handle_at_reply ? call : nullptr;
   DialReports reports;
-  reports.reply = [events, token](std::int32_t id, std::int32_t result) {
-    events->Post({token, 0, LINE_REPLY, static_cast<DWORD_PTR>(id),
-                  static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0});
+  reports.reply = [events, token, late_place, handle, request](std::int32_t id,
+                                                               std::int32_t result) {
+    LineEvent reply{token, 0, LINE_REPLY, static_cast<DWORD_PTR>(id),
+                    static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0};
+    if (id == request && result == 0) {
+      reply.handle_place = late_place;
+      reply.handle = handle;
+    }
+    events->Post(std::move(reply));
   };
-  auto first = std::make_shared<std::atomic<bool>>(true);
+  auto first = std::make_shared<std::atomic<bool>>(variant.owner_privilege);
   reports.state = [events, token, handle, first](std::uint32_t state, std::uint32_t mode) {
     // The first state tells the application that it owns the call.
     const DWORD_PTR privilege = first->exchange(false) ? LINECALLPRIVILEGE_OWNER : 0;
     events->Post({token, handle, LINE_CALLSTATE, state, mode, privilege});
   };
+  reports.line_close = [events, token, line]() {
+    // The provider takes the line back: the event comes, and nothing after it.
+    auto closing = std::make_shared<LineToken>();
+    closing->instance = token->instance;
+    events->Post({closing, line, LINE_CLOSE, 0, 0, 0});
+    token->open = false;
+  };
   DialTimings timings;
   timings.dial_timeout_ms = ConfigOf(owner.device).dial_timeout_s * 1000;
   const hayes::ModemLineConfig& config = devices_[owner.device];
   auto dialled = std::make_unique<DialCall>(owner.port, config.init, dial, timings,
-                                            std::move(reports));
+                                            std::move(reports), variant);
   if (!dialled->Start(request)) return Err(LINEERR_RESOURCEUNAVAIL);
   calls_.emplace(handle, Call{line, std::move(dialled)});
   if (owner.address_states & LINEADDRESSSTATE_INUSEONE) {
     Post(owner.token, line, LINE_ADDRESSSTATE, 0, LINEADDRESSSTATE_INUSEONE);
   }
-  *call = handle;
+  if (!variant.handle_at_reply) *call = handle;
   return request;
 }
 

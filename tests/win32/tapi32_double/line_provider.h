@@ -18,6 +18,7 @@
 #include "dev_config.h"
 #include "dial_call.h"
 #include "event_window.h"
+#include "provider_variant.h"
 #include "platform/hayes/modem_records.h"
 
 namespace korval::tapi_double {
@@ -75,6 +76,7 @@ class LineProvider {
   std::shared_ptr<EventWindow> events_;  // the application's, from lineInitialize
   DWORD app_ = 0;
   std::vector<platform::hayes::ModemLineConfig> devices_;
+  ProviderVariant variant_;  // read at lineInitialize
   std::map<DWORD, DevConfig> configs_;  // the devices' configurations, once asked for
   std::map<DWORD, Line> lines_;
   std::map<DWORD, Call> calls_;
