@@ -120,8 +120,9 @@ suite_fuzz() {
 }
 
 suite_wine64() { windows_suite wine64 mingw win64 '*'; }
-# The 32-bit build is the one shipped for older systems: a statement and an L.C.R.
-suite_wine32() { windows_suite wine32 mingw32 win32 '*StatementE2e*:*SendFileE2e*Lcr*'; }
+# The 32-bit build is the one shipped for older systems: a statement and an L.C.R,
+# and both under the strictest telephony provider.
+suite_wine32() { windows_suite wine32 mingw32 win32 '*StatementE2e*:*SendFileE2e*Lcr*:*ProviderVariantE2e*Strict'; }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.
 read -r -a suites <<<"${KORVAL_TEST_SUITES:-native package tsan asan wine64 wine32 fuzz}"

@@ -25,6 +25,20 @@ bool IsDialable(const std::string& dial) {
   return true;
 }
 
+// A named object of the session for the modem's port; null when another process
+// holds it already.
+HANDLE ClaimModem(const std::string& port) {
+  std::string name = "KorvalTapiDoubleModem.";
+  for (const char c : port) name += (c == '\\' || c == ':') ? '_' : c;
+  CharUpperA(name.data());
+  HANDLE claim = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    return nullptr;
+  }
+  return claim;
+}
+
 }  // namespace
 
 LineProvider& LineProvider::Get() {
@@ -83,6 +97,7 @@ void LineProvider::CloseLine(std::map<DWORD, Line>::iterator line) {
     }
   }
   CloseHandle(line->second.port);
+  CloseHandle(line->second.claim);
   lines_.erase(line);
 }
 
@@ -188,19 +203,27 @@ LONG LineProvider::Open(DWORD app, DWORD device, DWORD* line, DWORD version, DWO
   for (const auto& [handle, open] : lines_) {
     if (open.device == device) return Err(LINEERR_RESOURCEUNAVAIL);
   }
+  // One owner per modem across processes, as the system's single telephony service
+  // keeps it: Wine lets a second process open a serial port that one has open.
+  HANDLE claim = ClaimModem(devices_[device].port);
+  if (claim == nullptr) return Err(LINEERR_RESOURCEUNAVAIL);
   HANDLE port = CommPort::OpenOverlapped(devices_[device].port);
   if (port == nullptr) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE)
-                                                  : Err(LINEERR_RESOURCEUNAVAIL);
+    const DWORD error = GetLastError();
+    CloseHandle(claim);
+    return error == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE)
+                                         : Err(LINEERR_RESOURCEUNAVAIL);
   }
   DCB dcb = ConfigOf(device).dcb;
   if (!CommPort::MakeModemSettings(port, dcb.BaudRate)) {
     CloseHandle(port);
+    CloseHandle(claim);
     return Err(LINEERR_OPERATIONFAILED);
   }
   Line opened;
   opened.device = device;
   opened.port = port;
+  opened.claim = claim;
   opened.token = std::make_shared<LineToken>();
   opened.token->instance = instance;
   *line = next_handle_++;

@@ -55,6 +55,7 @@ class LineProvider {
   struct Line {
     DWORD device = 0;
     HANDLE port = nullptr;
+    HANDLE claim = nullptr;  // the device's name, held while the line is open
     std::shared_ptr<LineToken> token;
     DWORD address_states = 0;
   };
