@@ -128,14 +128,15 @@ suite_fuzz() {
 }
 
 suite_wine64() { windows_suite wine64 mingw win64 '*'; }
-# The 32-bit build is the one shipped for older systems: a statement and an L.C.R.
+# The 32-bit build is the one shipped for older systems: a statement and an L.C.R,
+# and both under the strictest telephony provider.
 suite_wine32() {
   # install-deps.sh leaves the 32-bit loader out when the mirror cannot give it.
   if ! dpkg -s wine32 2>/dev/null | grep -q '^Status: install ok installed$'; then
     echo "test.sh: wine32 is not installed (see install-deps.sh): the 32-bit suite is skipped" >&2
     return "$skip_status"
   fi
-  windows_suite wine32 mingw32 win32 '*StatementE2e*:*SendFileE2e*Lcr*'
+  windows_suite wine32 mingw32 win32 '*StatementE2e*:*SendFileE2e*Lcr*:*ProviderVariantE2e*Strict'
 }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.

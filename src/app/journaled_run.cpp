@@ -93,7 +93,8 @@ class JournaledDiagnostics final : public platform::Diagnostics {
 
 int RunJournaledCommApp(platform::Platform& os, platform::JournalStore& journal_store,
                         const std::string& app_name, platform::InstanceHandle instance,
-                        std::string_view arguments, bool trouble_in_log) {
+                        std::string_view arguments, bool trouble_in_log,
+                        EndProcessNow end_process_now) {
   // The journal's own troubles go to the plain channel, never back into itself.
   job::Journal journal(os.profiles, os.files, os.diagnostics, journal_store);
   JournaledWindows windows(os.windows, journal);
@@ -111,6 +112,10 @@ int RunJournaledCommApp(platform::Platform& os, platform::JournalStore& journal_
                   ParseCommandLine(arguments).job_file_path);
     status = RunCommApp(process, arguments);
     journal.SayTroubleIn(nullptr);
+    if (process.call.read_thread_outlived && end_process_now != nullptr) {
+      journal.End(status);
+      end_process_now(status);
+    }
   }
   journal.End(status);
   return status;

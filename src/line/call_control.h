@@ -26,6 +26,10 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
 void HangUp(Process& process);
 void StopReadThread(Process& process);
 
+// On the main thread, after the read thread gave up a port that kept failing: the
+// call ends as when the far end hangs up.
+void OnPortLost(Process& process);
+
 // True once the line reported the call idle or disconnected.
 bool CallEnded(const Process& process);
 

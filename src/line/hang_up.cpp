@@ -25,6 +25,7 @@ void StopReadThread(Process& process) {
   const bool ended = call.read_thread->WaitForExit(kThreadEndWaitMs);
   if (!ended) {
     process.os.diagnostics.DebugOutput("Le thread de lecture ne se termine pas !\n");
+    call.read_thread_outlived = true;
   }
   call.read_thread.reset();
   if (ended) CloseRetiredPorts(process);
@@ -47,6 +48,9 @@ void HangUp(Process& process) {
         link::WaitLeftMs(start, kIdleWaitMs - 1, process.os.clock.TickCount()));
   }
   call.call_handle = 0;
+  call.made_call = 0;
+  call.make_request = 0;
+  call.call_placed = false;
   process.receive.capture_enabled = false;
 }
 

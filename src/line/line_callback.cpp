@@ -78,6 +78,28 @@ void OnCallState(Process& process, std::uintptr_t state, std::uintptr_t mode) {
   }
 }
 
+// A service grants the owner privilege only the first time a handle reaches the
+// program through an event, and may send none for a call the program made itself:
+// while the handle is still unknown, the call's first state names it.
+void TakeCallHandle(Process& process, std::uint32_t device, std::uintptr_t state,
+                    std::uintptr_t privilege) {
+  CallData& call = process.call;
+  if (privilege == tapi::kCallPrivilegeOwner) {
+    call.call_handle = device;
+  } else if (call.call_handle == 0 && call.call_placed && device != 0 &&
+             state != tapi::kCallStateOffering) {
+    call.call_handle = device;
+  }
+}
+
+// The place handed to lineMakeCall holds the handle once its request has succeeded.
+void OnMakeCallReply(Process& process, std::uintptr_t request, std::uintptr_t result) {
+  CallData& call = process.call;
+  if (call.make_request == 0 || static_cast<std::int32_t>(request) != call.make_request) return;
+  call.make_request = 0;
+  if (result == 0 && call.made_call != 0) call.call_handle = call.made_call;
+}
+
 }  // namespace
 
 void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
@@ -92,11 +114,16 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
                   });
       break;
     case tapi::kLineCallState:
-      if (param3 == tapi::kCallPrivilegeOwner) process.call.call_handle = device;
+      TakeCallHandle(process, device, param1, param3);
       OnCallState(process, param1, param2);
       break;
     case tapi::kLineClose:
+      // The provider took the line back (the modem went away): no state of the call
+      // will come any more, and its port is no longer ours to read.
       process.call.call_state = tapi::kCallStateDisconnected;
+      process.line.line_open = false;
+      process.line.line_held = false;
+      if (process.call.link_active || process.call.read_thread) StopReadThread(process);
       break;
     case tapi::kLineLineDevState:
       if (param1 == tapi::kLineDevStateDisconnected ||
@@ -105,6 +132,7 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
       }
       break;
     case tapi::kLineReply:
+      OnMakeCallReply(process, param1, param2);
       if (const char* name = LineErrorName(static_cast<std::uint32_t>(param2))) {
         process.call.call_state = tapi::kCallStateDisconnected;
         ShowErrorBox(process, name);
@@ -113,6 +141,14 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
     default:
       break;
   }
+}
+
+void OnPortLost(Process& process) {
+  CallData& call = process.call;
+  if (!call.port_lost.exchange(false)) return;
+  process.os.diagnostics.DebugOutput("Le port du modem ne r\xE9pond plus !\n");
+  call.call_state = tapi::kCallStateDisconnected;
+  if (call.link_active || call.read_thread) StopReadThread(process);
 }
 
 bool CallEnded(const Process& process) {

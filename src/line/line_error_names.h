@@ -8,6 +8,7 @@ namespace korval::line {
 
 // Codes that the line subsystem tests for by value.
 inline constexpr std::uint32_t kLineErrCallUnavail = 0x80000005;
+inline constexpr std::uint32_t kLineErrAllocated = 0x80000001;
 inline constexpr std::uint32_t kLineErrInUse = 0x8000000F;
 inline constexpr std::uint32_t kLineErrInvalAddress = 0x80000010;
 inline constexpr std::uint32_t kLineErrNoDevice = 0x80000042;

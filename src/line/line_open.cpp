@@ -92,11 +92,14 @@ int OpenLine(Process& process, platform::WindowHandle) {
     ShutdownTelephony(process);
     return result;
   };
-  const std::int32_t opened = process.os.telephony.lineOpen(
-      line.app_handle, line.device_id, &line.line_handle, line.api_version, 0, 0,
-      platform::kCallPrivilegeOwner | platform::kCallPrivilegeMonitor,
-      platform::kMediaModeDataModem);
-  if (opened != 0) return fail(opened);
+  if (!line.line_held) {
+    const std::int32_t opened = process.os.telephony.lineOpen(
+        line.app_handle, line.device_id, &line.line_handle, line.api_version, 0, 0,
+        platform::kCallPrivilegeOwner | platform::kCallPrivilegeMonitor,
+        platform::kMediaModeDataModem);
+    if (opened != 0) return fail(opened);
+  }
+  line.line_held = false;
   line.line_open = true;
   // The device's icon would become the window's class icon; a console has none.
   process.os.telephony.lineGetIcon(line.device_id);

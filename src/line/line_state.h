@@ -25,6 +25,9 @@ struct LineState {
   std::uint32_t address_id = 0;
   bool telephony_ready = false;
   bool line_open = false;
+  // Opened when the device was chosen, to keep it from other jobs; OpenLine's set-up
+  // is still to come.
+  bool line_held = false;
 
   // Both threads: the read thread takes a handle and closes it in its end steps.
   PortSlot port;
@@ -51,10 +54,21 @@ inline constexpr std::size_t kDialStringBytes = 52;  // terminating NUL included
 struct CallData {
   // Written by the main thread; the read thread reads it to obtain a port handle.
   std::atomic<std::uint32_t> call_handle{0};
+  // The place handed to lineMakeCall: the provider may write the handle only when the
+  // request completes, just before its LINE_REPLY, so it lives as long as the call.
+  std::uint32_t made_call = 0;
+  std::int32_t make_request = 0;  // the request awaiting its LINE_REPLY, 0 when none
+  bool call_placed = false;       // from an accepted lineMakeCall to HangUp
   std::uint32_t call_state = 0;   // main thread: LINECALLSTATE value, 0 before any call
   // Written by the main thread, read by the read thread before every read.
   std::atomic<bool> link_active{false};
   std::unique_ptr<platform::Thread> read_thread;  // main thread
+  // Set by the read thread when the port has failed for too long, taken by the main
+  // thread's OnPortLost.
+  std::atomic<bool> port_lost{false};
+  // A read thread that did not end within the stop's bound: it may still use the
+  // process's state, so the process must end without tearing that down.
+  bool read_thread_outlived = false;
   std::string dial_string;                        // at most kDialStringBytes - 1
 };
 

@@ -102,11 +102,16 @@ int PlaceCall(Process& process, std::string& number, platform::WindowHandle wind
   // "T" asks for tone dialling; the translation's leading "00" is not dialled.
   process.call.dial_string = "T" + (dialable->size() > 2 ? dialable->substr(2) : std::string());
 
-  std::uint32_t call = 0;
+  CallData& call = process.call;
+  call.made_call = 0;
   const std::int32_t request = process.os.telephony.lineMakeCall(
-      line.line_handle, &call, process.call.dial_string, 0, CallParameters());
+      line.line_handle, &call.made_call, call.dial_string, 0, CallParameters());
   if (request > 0) {
-    process.call.call_handle = call;
+    // A provider that writes the handle only at completion leaves 0 here; the reply
+    // or the first call state brings it then.
+    call.call_handle = call.made_call;
+    call.make_request = request;
+    call.call_placed = true;
     return 1;
   }
   ReportLineError(process, static_cast<std::uint32_t>(request));

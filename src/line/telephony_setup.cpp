@@ -1,5 +1,7 @@
 #include "line/telephony_setup.h"
 
+#include <string>
+
 #include "line/call_control.h"
 #include "line/growing_read.h"
 #include "line/line_error_names.h"
@@ -51,9 +53,37 @@ std::int32_t ReadDeviceCaps(Process& process, std::uint32_t device) {
                      });
 }
 
-// The first device that speaks version 1.4 and carries data-modem calls; device 0
-// when none does.
+bool IsTakenLine(std::int32_t result) {
+  return result == static_cast<std::int32_t>(kLineErrAllocated) ||
+         result == static_cast<std::int32_t>(kLineErrResourceUnavail);
+}
+
+// Opens the device's line and keeps it, so that no other job takes the modem.
+std::int32_t HoldLine(Process& process, std::uint32_t device) {
+  LineState& line = process.line;
+  const std::int32_t opened = process.os.telephony.lineOpen(
+      line.app_handle, device, &line.line_handle, line.api_version, 0, 0,
+      platform::kCallPrivilegeOwner | platform::kCallPrivilegeMonitor,
+      platform::kMediaModeDataModem);
+  line.line_held = opened == 0;
+  return opened;
+}
+
+void WarnNoFreeModem(Process& process, std::uint32_t modems) {
+  process.os.diagnostics.Warn(
+      modems == 1 ? std::string("Aucun modem libre : l'\xE9" "change n'est pas lanc\xE9.")
+                  : "Aucun modem libre : les " + std::to_string(modems) +
+                        " modems sont pris par d'autres programmes, l'\xE9" "change n'est pas "
+                        "lanc\xE9.");
+}
+
+// The first device that speaks version 1.4, carries data-modem calls and is free: one
+// whose line is refused as allocated or unavailable belongs to another job, and the
+// next is tried, so that jobs started together spread over the modems. A line that
+// fails to open otherwise is chosen all the same: dialling reports the failure.
+// Device 0 when no device carries data-modem calls.
 std::int32_t ChooseDevice(Process& process) {
+  std::uint32_t modems = 0;
   for (std::uint32_t device = 0; device < process.line.device_count; ++device) {
     if (process.os.telephony.lineNegotiateAPIVersion(
             process.line.app_handle, device, platform::kApiVersion14, platform::kApiVersion14,
@@ -63,13 +93,19 @@ std::int32_t ChooseDevice(Process& process) {
     if (const std::int32_t result = ReadDeviceCaps(process, device); result != 0) {
       return result;
     }
-    if (process.line.device_caps->Get32(platform::field::kDevMediaModes) &
-        platform::kMediaModeDataModem) {
+    if ((process.line.device_caps->Get32(platform::field::kDevMediaModes) &
+         platform::kMediaModeDataModem) == 0) {
+      continue;
+    }
+    ++modems;
+    if (!IsTakenLine(HoldLine(process, device))) {
       process.line.device_id = device;
-      break;
+      return 0;
     }
   }
-  return 0;
+  if (modems == 0) return 0;
+  WarnNoFreeModem(process, modems);
+  return static_cast<std::int32_t>(kLineErrResourceUnavail);
 }
 
 void ResetSharedState(Process& process) {
@@ -124,7 +160,7 @@ void ShutdownTelephony(Process& process) {
   // the port until it has ended.
   if (process.call.read_thread || process.call.link_active) StopReadThread(process);
   if (process.receive.capture_enabled) CloseCaptureFile(process);
-  if (line.line_open) telephony.lineClose(line.line_handle);
+  if (line.line_open || line.line_held) telephony.lineClose(line.line_handle);
   if (line.saved_device_config) {
     const Record& config = *line.saved_device_config;
     telephony.lineSetDevConfig(
@@ -143,6 +179,7 @@ void ShutdownTelephony(Process& process) {
     record->reset();
   }
   line.line_open = false;
+  line.line_held = false;
   line.telephony_ready = false;
   process.call.link_active = false;
   process.job.detail1 = job::kNoCode;

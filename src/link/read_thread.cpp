@@ -1,8 +1,10 @@
 #include "link/read_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/receive_buffer.h"
 #include "process/process.h"
@@ -13,50 +15,85 @@ namespace {
 using platform::IoMode;
 using platform::IoStatus;
 
-// After a failed read the port is given this long before the next try, so that a
-// port that keeps failing does not make the loop spin.
-constexpr auto kFailedReadBackoff = std::chrono::milliseconds(2);
+// A port that keeps failing (its far end closed, a USB modem pulled out) fails every
+// call at once: the loop pauses longer after each failure in a row, so that it never
+// turns faster than a few times a second, and gives the port up once the failures
+// have lasted kPortLostAfterMs.
+constexpr std::uint32_t kFirstBackoffMs = 10;
+constexpr std::uint32_t kLongestBackoffMs = 250;
+constexpr std::uint32_t kPortLostAfterMs = 2000;
 
-void ReadFailed(Process& process) {
+class FailureBackoff {
+ public:
+  void Succeeded() {
+    pause_ms_ = 0;
+    failing_ms_ = 0;
+  }
+  // Waits before the next try; false once the port is to be given up.
+  bool FailedAndWaited() {
+    pause_ms_ = pause_ms_ == 0 ? kFirstBackoffMs : std::min(2 * pause_ms_, kLongestBackoffMs);
+    if (failing_ms_ >= kPortLostAfterMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms_));
+    failing_ms_ += pause_ms_;
+    return true;
+  }
+
+ private:
+  std::uint32_t pause_ms_ = 0;
+  std::uint32_t failing_ms_ = 0;
+};
+
+// False once the failures have lasted: the port is gone.
+bool ReadFailed(Process& process, FailureBackoff& backoff) {
   ClearPortError(process, process.os.serial.LastError());
-  std::this_thread::sleep_for(kFailedReadBackoff);
+  return backoff.FailedAndWaited();
 }
 
-void ServeOverlapped(Process& process) {
+// The main thread hears of it as of a far end that hung up: the exchange sees the
+// call ended and hangs up.
+void ReportPortLost(Process& process) {
+  process.call.port_lost = true;
+  process.os.windows.Post([&process] { line::OnPortLost(process); });
+}
+
+// Both loops end when LinkActive is cleared or when the port is lost (true).
+bool ServeOverlapped(Process& process) {
   platform::SerialPorts& serial = process.os.serial;
   char chunk[kReadChunkBytes];
+  FailureBackoff backoff;
   while (process.call.link_active) {
     const platform::PortHandle port = process.line.port.handle();
     std::size_t count = 0;
-    const IoStatus status = serial.Read(port, chunk, sizeof chunk, &count, IoMode::kOverlapped);
+    IoStatus status = serial.Read(port, chunk, sizeof chunk, &count, IoMode::kOverlapped);
     if (status == IoStatus::kPending) {
-      if (serial.WaitRead(port, &count)) {
-        if (count != 0) StoreReceivedChunk(process, chunk, count);
-      } else {
-        ReadFailed(process);
-      }
-    } else if (status == IoStatus::kDone) {
+      status = serial.WaitRead(port, &count) ? IoStatus::kDone : IoStatus::kFailed;
+    }
+    if (status == IoStatus::kDone) {
+      backoff.Succeeded();
       if (count != 0) StoreReceivedChunk(process, chunk, count);
-    } else {
-      ReadFailed(process);
+    } else if (!ReadFailed(process, backoff)) {
+      return true;
     }
   }
-  serial.FlushFileBuffers(process.line.port.handle());
+  return false;
 }
 
-void ServePlain(Process& process) {
+bool ServePlain(Process& process) {
   platform::SerialPorts& serial = process.os.serial;
   char chunk[kReadChunkBytes];
+  FailureBackoff backoff;
   while (process.call.link_active) {
     std::size_t count = 0;
     const IoStatus status = serial.Read(process.line.port.handle(), chunk, sizeof chunk,
                                         &count, IoMode::kPlain);
     if (status != IoStatus::kDone) {
-      ReadFailed(process);
-    } else if (count != 0) {
-      StoreReceivedChunk(process, chunk, count);
+      if (!ReadFailed(process, backoff)) return true;
+    } else {
+      backoff.Succeeded();
+      if (count != 0) StoreReceivedChunk(process, chunk, count);
     }
   }
+  return false;
 }
 
 }  // namespace
@@ -73,6 +110,9 @@ std::uint32_t ReadThread(Process& process) {
     return 1;
   }
   if (line::GetPortHandle(process) != 0) {
+    // A call that ended before the thread came this far has no port left to give:
+    // that is no fault to show.
+    if (!process.call.link_active) return 1;
     // Message boxes belong to the main thread: the box is shown from its queue.
     platform::WindowSystem& windows = process.os.windows;
     windows.Post([&windows] {
@@ -84,15 +124,16 @@ std::uint32_t ReadThread(Process& process) {
   }
   process.os.serial.SetCommTimeouts(process.line.port.handle(),
                                     {platform::kMaxDword, 0, 0, 0, 0});
-  if (process.job.is_windows_nt) {
-    ServeOverlapped(process);
-  } else {
-    ServePlain(process);
-  }
+  const bool nt = process.job.is_windows_nt;
+  const bool lost = nt ? ServeOverlapped(process) : ServePlain(process);
+  // The bytes written must have left before the port goes; a lost port has none to
+  // give.
+  if (nt && !lost) process.os.serial.FlushFileBuffers(process.line.port.handle());
   if (auto port = process.line.port.TakeOpen()) {
     process.os.serial.PurgeComm(*port, platform::kPurgeRxClear);
     process.os.serial.CloseHandle(*port);
   }
+  if (lost) ReportPortLost(process);
   return 0;
 }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "platform/hayes/hayes_text.h"
-#include "platform/posix/modem_hangup_text.h"
+#include "platform/hayes/modem_hangup_text.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ using korval::platform::hayes::ClassifyReply;
 using korval::platform::hayes::ConnectRate;
 using korval::platform::hayes::ModemReply;
 using korval::platform::hayes::ReplyScanner;
-using korval::platform::posix::ModemHangUpText;
+using korval::platform::hayes::ModemHangUpText;
 
 constexpr std::uint32_t kHoldMs = 40;
 

@@ -113,6 +113,9 @@ TEST(LineCallbackTest, CallStatesAndDisconnectModes) {
       {"line out of service", sim::OutOfServiceLine(500), platform::kCallStateDisconnected,
        {}, false},
       {"connected", sim::ConnectingCall(500), platform::kCallStateConnected, {}, false},
+      {"line closed by the provider in mid-call",
+       sim::Combine(sim::ConnectingCall(500), {sim::LineCloseEvent(1500)}),
+       platform::kCallStateDisconnected, {}, false},
   };
   for (const Case& c : cases) {
     LineHarness h;
@@ -125,6 +128,47 @@ TEST(LineCallbackTest, CallStatesAndDisconnectModes) {
     EXPECT_EQ(h.CallsOf("lineDrop") > 0, c.dropped) << c.name;
     EXPECT_FALSE(h.process.call.link_active && c.state != platform::kCallStateConnected)
         << c.name;
+  }
+}
+
+// Providers differ in when the handle reaches the program: at once, only with the
+// request's completion, with or without a privilege in the call's events.
+TEST(LineCallbackTest, TheCallsHandleIsKnownWhateverTheProviderGrants) {
+  auto without_privilege = [](sim::SimCallScript script) {
+    for (sim::SimCallEvent& event : script) event.param3 = 0;
+    return script;
+  };
+  struct Case {
+    const char* name;
+    bool handle_at_reply;
+    sim::SimCallScript script;
+  };
+  const std::vector<Case> cases = {
+      {"at once, owner privilege", false, sim::ConnectingCall(500)},
+      {"at completion, owner privilege", true, sim::ConnectingCall(500)},
+      {"at completion, no privilege", true, without_privilege(sim::ConnectingCall(500))},
+      {"at once, no privilege", false, without_privilege(sim::ConnectingCall(500))},
+      {"states before the reply, no privilege", true,
+       {sim::CallStateEvent(2, platform::kCallStateDialing, 0, 0),
+        sim::CallStateEvent(4, platform::kCallStateConnected, 0, 0), sim::ReplyEvent(10, 0)}},
+      {"connected alone, before the reply", true,
+       {sim::CallStateEvent(2, platform::kCallStateConnected, 0, 0), sim::ReplyEvent(10, 0)}},
+  };
+  for (const Case& c : cases) {
+    LineHarness h;
+    h.telephony.ModifyDevice(0, [&](SimLineDevice& d) {
+      d.script = c.script;
+      d.handle_at_reply = c.handle_at_reply;
+    });
+    ASSERT_EQ(h.Start(), 0);
+    ASSERT_EQ(h.Call(), 1) << c.name;
+    h.PumpFor(1000);
+    const std::uint64_t made = h.telephony.Calls("lineMakeCall")[0].args.back();
+    EXPECT_EQ(h.process.call.call_state, platform::kCallStateConnected) << c.name;
+    EXPECT_EQ(h.process.call.call_handle, made) << c.name;
+    HangUp(h.process);
+    ASSERT_EQ(h.CallsOf("lineDrop"), 1u) << c.name;
+    EXPECT_EQ(h.telephony.Calls("lineDrop")[0].args[0], made) << c.name;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -108,20 +109,40 @@ TEST(ReadThreadTest, LinkAlreadyDownMakesNoReadButRunsTheEndSteps) {
   EXPECT_FALSE(h.process.line.port.open());
 }
 
-TEST(ReadThreadTest, ReadErrorsAreClearedAndReadingGoesOn) {
-  ConnectedHarness h;
-  h.Connect();
-  h.Port().FailNextReads(3);
-  // The faults fall on reads made in real time: wait for them, with a bound.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (h.Port().Count(SimPortOp::kClearCommError) < 3 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A few failures are cleared and reading goes on; failures that last (the port went
+// away) are tried a few times a second, then the call ends as a hang-up does.
+TEST(ReadThreadTest, ReadErrorsAreClearedUntilTheyLast) {
+  struct Case {
+    unsigned failures;
+    bool port_lost;
+  };
+  for (const Case c : {Case{3, false}, Case{100000, true}}) {
+    ConnectedHarness h;
+    h.Connect();
+    h.Port().FailNextReads(c.failures);
+    // The faults fall on reads made in real time: wait for them, with a bound.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto waiting = [&] {
+      return c.port_lost ? h.process.call.read_thread->IsRunning()
+                         : h.Port().Count(SimPortOp::kClearCommError) < c.failures;
+    };
+    while (waiting() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(h.Port().Count(SimPortOp::kClearCommError), std::min(c.failures, 3u));
+    if (!c.port_lost) {
+      h.Port().Deliver("COM");
+      EXPECT_EQ(h.Buffer(), "COM");
+      EXPECT_TRUE(h.process.call.read_thread->IsRunning());
+      continue;
+    }
+    EXPECT_FALSE(h.process.call.read_thread->IsRunning());
+    EXPECT_LE(h.Port().Count(SimPortOp::kClearCommError), 20u);  // no spinning
+    h.PumpFor(10);
+    EXPECT_EQ(h.process.call.call_state, platform::kCallStateDisconnected);
+    EXPECT_FALSE(h.process.call.link_active);
+    EXPECT_FALSE(h.process.line.port.open());
   }
-  EXPECT_GE(h.Port().Count(SimPortOp::kClearCommError), 3u);
-  h.Port().Deliver("COM");
-  EXPECT_EQ(h.Buffer(), "COM");
-  EXPECT_TRUE(h.process.call.read_thread->IsRunning());
 }
 
 TEST(ReadThreadTest, ReceiveBusyHolderNeverSeesPartOfAChunk) {

@@ -122,7 +122,7 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
       got = read > 0 ? static_cast<std::size_t>(read) : 0;
     }
     raw.resize(got);
-    ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs());
+    hayes::ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs());
     filtered_.append(result.data);
     if (result.hung_up) NoteHangUp();
   }
@@ -133,7 +133,7 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
 }
 
 int ModemDevice::DataWaitMs(int wait_ms) {
-  hangup_text_.set_hold_ms(HangUpTextHoldMs(connect_rate()));
+  hangup_text_.set_hold_ms(hayes::HangUpTextHoldMs(connect_rate()));
   if (!hangup_text_.holding()) return wait_ms;
   const std::int64_t due_in = hangup_text_.release_at_ms() - NowMs();
   return static_cast<int>(std::clamp<std::int64_t>(due_in, 0, wait_ms));

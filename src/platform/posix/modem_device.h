@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/modem_hangup_text.h"
+#include "platform/hayes/modem_hangup_text.h"
 #include "platform/posix/modem_lock.h"
 #include "platform/posix/modem_termios.h"
 #include "platform/posix/wake_event.h"
@@ -112,7 +112,7 @@ class ModemDevice {
 
   // The data stream's reader (one thread at a time) and the connecting thread.
   std::mutex data_mutex_;
-  ModemHangUpText hangup_text_;   // guarded by data_mutex_
+  hayes::ModemHangUpText hangup_text_;   // guarded by data_mutex_
   std::string filtered_;          // guarded by data_mutex_: read, not yet handed out
   std::string raw_;               // guarded by data_mutex_: a read's bytes, kept for reuse
 };

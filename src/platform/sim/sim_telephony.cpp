@@ -386,6 +386,10 @@ void SimTelephony::Fire(std::uint32_t call, std::uint64_t epoch, SimCallEvent ev
         out.device = 0;
         if (out.param1 == 0) out.param1 = c.request;
         // A refused request leaves no call behind.
+        if (out.param1 == c.request && event.param2 == 0 && c.handle_place != nullptr) {
+          *c.handle_place = call;
+          c.handle_place = nullptr;
+        }
         if (event.param2 != 0 && out.param1 == c.request) EndCall(call, effects);
         break;
       case kLineClose: {
@@ -792,9 +796,13 @@ std::int32_t SimTelephony::lineMakeCall(std::uint32_t line, std::uint32_t* call,
   const std::uint32_t request = next_request_++;
   CallState state{l->device, line};
   state.request = request;
+  if (d.config.handle_at_reply) {
+    state.handle_place = call;
+  } else {
+    *call = handle;
+  }
   calls_.emplace(handle, state);
   d.current_call = handle;
-  *call = handle;
   const std::uint64_t now = world_.Now();
   for (const SimCallEvent& event : d.config.script) Schedule(handle, 0, now + event.at_ms, event);
   rec.args.push_back(handle);

@@ -146,6 +146,9 @@ struct SimLineDevice {
   SimCallScript script = ConnectingCall();  // run by every lineMakeCall
   std::optional<std::string> dialable;      // lineTranslateAddress's answer, if set
   bool drop_goes_idle = true;               // false: a dropped call never reports IDLE
+  // true: lineMakeCall writes the call's handle only when its request completes, just
+  // before LINE_REPLY(success) is delivered, as the API allows.
+  bool handle_at_reply = false;
   std::uint64_t drop_disconnect_ms = 2;     // after lineDrop (unless already DISCONNECTED)
   std::uint64_t drop_idle_ms = 5;
   SimLineFaults faults;
@@ -284,6 +287,7 @@ class SimTelephony final : public Telephony {
     std::uint32_t state = 0;
     std::uint64_t epoch = 0;  // bumped to cancel the events still scheduled
     std::uint32_t request = 0;
+    std::uint32_t* handle_place = nullptr;  // written at the reply (handle_at_reply)
     bool incoming = false;
     std::uint32_t other = 0;  // the incoming call that this call's script offered
   };

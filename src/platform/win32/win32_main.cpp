@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -25,6 +26,13 @@ std::string ApplicationName() {
   const std::string name = korval::platform::win32::ApplicationNameOf(
       std::string(path, length > MAX_PATH ? MAX_PATH : length));
   return name.empty() ? "korvalcom" : name;
+}
+
+// ExitProcess ends the other threads first, so a read thread stuck in a driver
+// never sees the process's state torn down.
+[[noreturn]] void EndProcessNow(int status) {
+  std::fflush(nullptr);
+  ExitProcess(static_cast<UINT>(status));
 }
 
 }  // namespace
@@ -47,5 +55,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   // Nobody sees a GUI program's standard error: the journal's trouble goes to the log.
   return korval::app::RunJournaledCommApp(os.platform, journal, ApplicationName(), handle,
-                                          arguments, true);
+                                          arguments, true,
+                                          EndProcessNow);
 }

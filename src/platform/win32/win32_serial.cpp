@@ -2,9 +2,15 @@
 
 #include <windows.h>
 
+#include "platform/hayes/modem_hangup_text.h"
+
 #include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <atomic>
 #include <shared_mutex>
+#include <vector>
 
 namespace korval::platform::win32 {
 
@@ -18,6 +24,7 @@ struct Win32SerialPorts::PortState {
     HANDLE event = nullptr;
     bool pending = false;
     std::size_t asked = 0;
+    void* buffer = nullptr;  // the pending operation's
   };
 
   // The cancel event is auto-reset: a CancelRead that comes between two reads ends
@@ -31,17 +38,39 @@ struct Win32SerialPorts::PortState {
     if (cancel) ::CloseHandle(cancel);
   }
 
-  // Pending I/O ends before its records go: the system would write into them.
-  void SettleWithUseHeldAlone() {
+  // Pending I/O ends before its records go: the system would write into them. False
+  // when a driver does not give an operation back within its bound: the records must
+  // then outlive the handle.
+  bool SettleWithUseHeldAlone() {
+    bool settled = true;
     for (Direction* d : {&read, &write}) {
       std::lock_guard lock(d->mutex);
       if (!d->pending) continue;
-      CancelIoEx(handle, &d->overlapped);
       DWORD count = 0;
-      GetOverlappedResult(handle, &d->overlapped, &count, TRUE);
-      d->pending = false;
+      DWORD error = 0;
+      if (CancelAndCollect(*d, &count, &error)) {
+        d->pending = false;
+      } else if (error == ERROR_IO_INCOMPLETE) {
+        settled = false;
+      } else {
+        d->pending = false;
+      }
     }
+    return settled;
   }
+
+  // Cancels the direction's operation and takes its result, waiting kSettleBoundMs at
+  // most for the driver to give it back. False with ERROR_IO_INCOMPLETE when it has
+  // not: the operation is still the driver's, and so are its records.
+  bool CancelAndCollect(Direction& d, DWORD* moved, DWORD* error) {
+    CancelIoEx(handle, &d.overlapped);
+    WaitForSingleObject(d.event, kSettleBoundMs);
+    if (GetOverlappedResult(handle, &d.overlapped, moved, FALSE)) return true;
+    *error = GetLastError();
+    return false;
+  }
+
+  static constexpr DWORD kSettleBoundMs = 2000;
 
   const HANDLE handle;
   const HANDLE cancel;  // set by CancelRead; may be null, then reads end by their bound
@@ -50,6 +79,10 @@ struct Win32SerialPorts::PortState {
   std::atomic<bool> reads_wait{false};
   Direction read;
   Direction write;
+  // The modem's "NO CARRIER" after a drop is no data: the reads take it out of the
+  // stream, as the Linux port does. Both guarded by read.mutex.
+  hayes::ModemHangUpText hangup_text{hayes::HangUpTextHoldMs(0)};
+  std::string ready;  // data that a read had no room for
 };
 
 namespace {
@@ -73,6 +106,15 @@ bool IsSerialPort(HANDLE handle) {
 bool Fail(DWORD error) {
   SetLastError(error);
   return false;
+}
+
+// The bytes the port has still to send.
+bool OutputQueued(HANDLE handle, DWORD* queued) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!::ClearCommError(handle, &errors, &status)) return false;
+  *queued = status.cbOutQue;
+  return true;
 }
 
 // Runs call on the open handle; the error is set again once our locks are released.
@@ -132,7 +174,31 @@ IoStatus Start(PortState& state, Direction& d, Transfer transfer, void* bytes,
   if (*error != ERROR_IO_PENDING) return IoStatus::kFailed;
   d.pending = true;
   d.asked = asked;
+  d.buffer = bytes;
   return IoStatus::kPending;
+}
+
+// Hands out bytes * got just read, less the modem's hang-up text, with what an earlier
+// read had no room for first.
+void FilterRead(PortState& state, void* bytes, std::size_t capacity, std::size_t* got) {
+  std::lock_guard lock(state.read.mutex);
+  const auto* raw = static_cast<const char*>(bytes);
+  state.ready += state.hangup_text.Feed(std::string_view(raw, *got), GetTickCount64()).data;
+  *got = std::min(capacity, state.ready.size());
+  std::memcpy(bytes, state.ready.data(), *got);
+  state.ready.erase(0, *got);
+}
+
+// What was held back or left over, handed out as a read; false when there is none.
+bool HandOutKept(PortState& state, void* bytes, std::size_t capacity, std::size_t* got,
+                 bool finish) {
+  std::lock_guard lock(state.read.mutex);
+  if (finish) state.ready += state.hangup_text.Finish();
+  if (state.ready.empty() || capacity == 0) return false;
+  *got = std::min(capacity, state.ready.size());
+  std::memcpy(bytes, state.ready.data(), *got);
+  state.ready.erase(0, *got);
+  return true;
 }
 
 // Waits for the pending operation up to bound_ms, or until stop (when not null) is
@@ -155,13 +221,18 @@ bool Complete(PortState& state, Direction& d, DWORD bound_ms, bool cancel_is_suc
     std::shared_lock use(state.use);
     std::lock_guard lock(d.mutex);
     if (!state.closed && d.pending) {
-      if (!signalled) CancelIoEx(state.handle, &d.overlapped);
-      ok = GetOverlappedResult(state.handle, &d.overlapped, &moved, TRUE);
-      if (!ok) error = GetLastError();
+      if (signalled) {
+        ok = GetOverlappedResult(state.handle, &d.overlapped, &moved, FALSE);
+        if (!ok) error = GetLastError();
+      } else {
+        ok = state.CancelAndCollect(d, &moved, &error);
+      }
       if (!ok && !signalled) ok = cancel_is_success && error == ERROR_OPERATION_ABORTED;
       // A read whose time-out passed has taken what came: Wine says so with an error.
       if (!ok && signalled) ok = cancel_is_success && error == ERROR_TIMEOUT;
-      d.pending = false;
+      // An operation the driver keeps stays pending: the direction refuses new ones
+      // (ERROR_BUSY) rather than reuse records the driver may still write.
+      d.pending = error == ERROR_IO_INCOMPLETE;
     }
   }
   *done = moved;
@@ -170,11 +241,24 @@ bool Complete(PortState& state, Direction& d, DWORD bound_ms, bool cancel_is_suc
 
 }  // namespace
 
+namespace {
+
+// A driver that never gave an operation back may still write into its records: they
+// are kept for the rest of the process.
+void KeepForTheDriver(std::shared_ptr<PortState> state) {
+  static std::mutex kept_mutex;
+  static auto* kept = new std::vector<std::shared_ptr<PortState>>();
+  std::lock_guard lock(kept_mutex);
+  kept->push_back(std::move(state));
+}
+
+}  // namespace
+
 Win32SerialPorts::~Win32SerialPorts() {
   std::lock_guard lock(mutex_);
   for (auto& [key, state] : ports_) {
     std::unique_lock use(state->use);
-    state->SettleWithUseHeldAlone();
+    if (!state->SettleWithUseHeldAlone()) KeepForTheDriver(state);
   }
 }
 
@@ -256,17 +340,23 @@ IoStatus Win32SerialPorts::Read(PortHandle port, void* bytes, std::size_t count,
     Fail(ERROR_INVALID_HANDLE);
     return IoStatus::kFailed;
   }
+  if (HandOutKept(*state, bytes, count, got, false)) return IoStatus::kDone;
   DWORD error = 0;
-  const IoStatus status = Start(*state, state->read, ReadTransfer, bytes, count, got, &error);
+  IoStatus status = Start(*state, state->read, ReadTransfer, bytes, count, got, &error);
+  if (status == IoStatus::kPending && mode == IoMode::kPlain) {
+    status = Complete(*state, state->read, kReadBoundMs, true, got, state->cancel)
+                 ? IoStatus::kDone
+                 : IoStatus::kFailed;
+    if (status == IoStatus::kFailed) error = GetLastError();
+  }
   if (status == IoStatus::kFailed) {
+    // A port that went away gives what it held back, then fails.
+    if (HandOutKept(*state, bytes, count, got, true)) return IoStatus::kDone;
     Fail(error);
-  } else if (status == IoStatus::kPending && mode == IoMode::kPlain) {
-    return Complete(*state, state->read, kReadBoundMs, true, got, state->cancel)
-               ? IoStatus::kDone
-               : IoStatus::kFailed;
-  } else if (status == IoStatus::kDone && *got == 0 && count != 0) {
+  } else if (status == IoStatus::kDone) {
+    FilterRead(*state, bytes, count, got);
     // Time-outs of someone else's that return at once: the reading loop must not spin.
-    if (!state->reads_wait) Sleep(kForeignReadPauseMs);
+    if (*got == 0 && count != 0 && !state->reads_wait) Sleep(kForeignReadPauseMs);
   }
   return status;
 }
@@ -275,7 +365,20 @@ bool Win32SerialPorts::WaitRead(PortHandle port, std::size_t* got) {
   *got = 0;
   const auto state = Find(port);
   if (!state) return Fail(ERROR_INVALID_HANDLE);
-  return Complete(*state, state->read, kReadBoundMs, true, got, state->cancel);
+  void* buffer = nullptr;
+  std::size_t asked = 0;
+  {
+    std::lock_guard lock(state->read.mutex);
+    buffer = state->read.buffer;
+    asked = state->read.asked;
+  }
+  if (!Complete(*state, state->read, kReadBoundMs, true, got, state->cancel)) {
+    const DWORD error = GetLastError();
+    if (buffer != nullptr && HandOutKept(*state, buffer, asked, got, true)) return true;
+    return Fail(error);
+  }
+  if (buffer != nullptr) FilterRead(*state, buffer, asked, got);
+  return true;
 }
 
 bool Win32SerialPorts::CancelRead(PortHandle port) {
@@ -330,7 +433,24 @@ bool Win32SerialPorts::PurgeComm(PortHandle port, std::uint32_t flags) {
 }
 
 bool Win32SerialPorts::FlushFileBuffers(PortHandle port) {
-  return OnOpenPort(Find(port).get(), [](HANDLE h) { return ::FlushFileBuffers(h) != 0; });
+  // The system's flush has no bound: a driver that never drains its queue would hold
+  // the caller for ever. The queue is watched instead, for as long as its bytes need
+  // at the slowest line speed.
+  const auto state = Find(port);
+  DWORD queued = 0;
+  if (!OnOpenPort(state.get(), [&](HANDLE h) { return OutputQueued(h, &queued); })) {
+    return false;
+  }
+  const DWORD bound = kFlushBoundBaseMs + queued * kWriteBoundPerByteMs;
+  const DWORD start = GetTickCount();
+  while (queued != 0) {
+    if (GetTickCount() - start >= bound) return Fail(ERROR_TIMEOUT);
+    Sleep(kFlushPollMs);
+    if (!OnOpenPort(state.get(), [&](HANDLE h) { return OutputQueued(h, &queued); })) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Win32SerialPorts::SetCommBreak(PortHandle port) {
@@ -354,7 +474,7 @@ bool Win32SerialPorts::CloseHandle(PortHandle port) {
     std::unique_lock use(state->use);
     if (!state->closed) {
       state->closed = true;
-      state->SettleWithUseHeldAlone();
+      if (!state->SettleWithUseHeldAlone()) KeepForTheDriver(state);
       closed = ::CloseHandle(state->handle) != 0;
       if (!closed) error = GetLastError();
     }

@@ -43,6 +43,8 @@ class Win32SerialPorts : public SerialPorts {
   bool WaitWrite(PortHandle port, std::size_t* written) override;
   bool ClearCommError(PortHandle port) override;
   bool PurgeComm(PortHandle port, std::uint32_t flags) override;
+  // Waits, within a bound, for the port's output queue to empty; the system's own
+  // flush, which could wait for ever, is not used.
   bool FlushFileBuffers(PortHandle port) override;
   bool SetCommBreak(PortHandle port) override;
   bool ClearCommBreak(PortHandle port) override;
@@ -58,6 +60,8 @@ class Win32SerialPorts : public SerialPorts {
   static constexpr std::uint32_t kForeignReadPauseMs = 10;
   static constexpr std::uint32_t kWriteBoundBaseMs = 10000;
   static constexpr std::uint32_t kWriteBoundPerByteMs = 10;
+  static constexpr std::uint32_t kFlushBoundBaseMs = 2000;
+  static constexpr std::uint32_t kFlushPollMs = 5;
 
   struct PortState;
 

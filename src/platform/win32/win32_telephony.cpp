@@ -19,6 +19,8 @@ namespace korval::platform::win32 {
 
 struct Win32Telephony::CallSlot {
   HCALL handle = 0;
+  LONG request = 0;
+  std::uint32_t* place = nullptr;  // the caller's, until the request completes
 };
 
 namespace {
@@ -27,19 +29,23 @@ namespace {
 // application is initialised at a time: the latest lineInitialize's callback.
 std::mutex callback_mutex;
 std::shared_ptr<const LineCallback> active_callback;
-const Win32Telephony* callback_owner = nullptr;
+Win32Telephony* callback_owner = nullptr;
 
 void CALLBACK Trampoline(DWORD device, DWORD message, DWORD_PTR instance, DWORD_PTR param1,
                          DWORD_PTR param2, DWORD_PTR param3) {
   std::shared_ptr<const LineCallback> callback;
+  Win32Telephony* owner = nullptr;
   {
     std::lock_guard lock(callback_mutex);
     callback = active_callback;
+    owner = callback_owner;
   }
+  // Events come on the thread that owns the telephony object, which outlives them.
+  if (owner && message == LINE_REPLY) owner->CompleteRequest(param1, param2);
   if (callback && *callback) (*callback)(device, message, instance, param1, param2, param3);
 }
 
-void SetCallback(const Win32Telephony* owner, std::shared_ptr<const LineCallback> callback) {
+void SetCallback(Win32Telephony* owner, std::shared_ptr<const LineCallback> callback) {
   std::lock_guard lock(callback_mutex);
   active_callback = std::move(callback);
   callback_owner = owner;
@@ -233,8 +239,20 @@ std::int32_t Win32Telephony::lineMakeCall(std::uint32_t line, std::uint32_t* cal
       ::lineMakeCall(line, &slot->handle, dial_string.c_str(), country,
                      params.size() != 0 ? As<LINECALLPARAMS>(params) : nullptr);
   if (call) *call = slot->handle;
-  if (result > 0) call_slots_.push_back(std::move(slot));
+  if (result > 0) {
+    slot->request = result;
+    slot->place = call;
+    call_slots_.push_back(std::move(slot));
+  }
   return result;
+}
+
+void Win32Telephony::CompleteRequest(std::uintptr_t request, std::uintptr_t result) {
+  for (const std::unique_ptr<CallSlot>& slot : call_slots_) {
+    if (slot->place == nullptr || static_cast<DWORD_PTR>(slot->request) != request) continue;
+    if (static_cast<DWORD>(result) == 0) *slot->place = slot->handle;
+    slot->place = nullptr;  // the request is over: the caller's place may go
+  }
 }
 
 std::int32_t Win32Telephony::lineDeallocateCall(std::uint32_t call) {

@@ -58,17 +58,24 @@ class Win32Telephony : public Telephony {
                                     std::uint32_t version, const std::string& canonical,
                                     std::uint32_t card, std::uint32_t options,
                                     Record& output) override;
+  // *call gets what tapi32 wrote by the time the call returns (often nothing yet),
+  // then the handle when the request completes, just before its LINE_REPLY reaches
+  // the callback: the place must live until then, or until lineShutdown.
   std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call,
                             const std::string& dial_string, std::uint32_t country,
                             const Record& call_params) override;
   std::int32_t lineDeallocateCall(std::uint32_t call) override;
   std::int32_t lineDrop(std::uint32_t call, const std::string& user_data) override;
 
+  // From the event trampoline, before the callback hears of the reply: a call request
+  // that succeeded hands its handle on to the caller's place.
+  void CompleteRequest(std::uintptr_t request, std::uintptr_t result);
+
  private:
   // tapi32 writes a call's handle when the request completes, after lineMakeCall has
   // returned: each request gets a slot that lives until lineShutdown.
   struct CallSlot;
-  std::vector<std::unique_ptr<CallSlot>> call_slots_;
+  std::vector<std::unique_ptr<CallSlot>> call_slots_;  // main thread
   std::uint32_t app_ = 0;
 };
 

@@ -19,12 +19,13 @@ constexpr std::uint32_t kCarrierCheckMs = 250;
 }  // namespace
 
 DialCall::DialCall(HANDLE port, std::string init, std::string dial, DialTimings timings,
-                   DialReports reports)
+                   DialReports reports, ProviderVariant variant)
     : port_(port),
       init_(std::move(init)),
       dial_(std::move(dial)),
       timings_(timings),
       reports_(std::move(reports)),
+      variant_(variant),
       stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       no_stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -80,10 +81,18 @@ DWORD WINAPI DialCall::ThreadMain(void* self) {
 }
 
 void DialCall::Run() {
-  if (reports_.reply) reports_.reply(make_request_, 0);
+  if (variant_.reply_error != 0) {
+    // The request fails after lineMakeCall accepted it: no call ever existed.
+    if (reports_.reply) reports_.reply(make_request_, static_cast<std::int32_t>(variant_.reply_error));
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    return;
+  }
+  if (reports_.reply && !variant_.states_before_reply) reports_.reply(make_request_, 0);
   CommPort port(port_, stop_);
   bool online = false;
   Outcome outcome = Place(port);
+  if (reports_.reply && variant_.states_before_reply) reports_.reply(make_request_, 0);
   if (outcome == Outcome::kConnected) {
     online = true;
     outcome = AwaitDrop();
@@ -139,7 +148,10 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
     Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
     return Outcome::kEnded;
   }
-  Report(platform::kCallStateDialing);
+  if (!variant_.connected_only) {
+    Report(platform::kCallStateDialing);
+    if (variant_.states_before_reply) Report(platform::kCallStateProceeding);
+  }
 
   const Verdict verdict = AwaitReply(port, timings_.dial_timeout_ms);
   if (verdict.result == Result::kStopped) return Interruption();
@@ -169,13 +181,23 @@ DialCall::Outcome DialCall::AwaitDrop() {
   const bool has_lines = GetCommModemStatus(port_, &status) != 0;
   // Only a carrier seen once can be lost: a cable without DCD reads as low throughout.
   bool carrier_seen = has_lines && (status & MS_RLSD_ON) != 0;
+  const bool watched = variant_.port_loss != PortLoss::kUnwatched;
   while (WaitForSingleObject(stop_, kCarrierCheckMs) != WAIT_OBJECT_0) {
-    if (CarrierLost(has_lines, &carrier_seen)) {
-      Report(platform::kCallStateDisconnected, platform::kDisconnectNormal);
+    if (watched && CarrierLost(has_lines, &carrier_seen)) {
+      ReportPortLost();
       return Outcome::kEnded;
     }
   }
   return Interruption();
+}
+
+void DialCall::ReportPortLost() {
+  if (variant_.port_loss == PortLoss::kLineClose && reports_.line_close) {
+    state_ = platform::kCallStateDisconnected;
+    reports_.line_close();
+    return;
+  }
+  Report(platform::kCallStateDisconnected, variant_.lost_mode);
 }
 
 bool DialCall::CarrierLost(bool has_lines, bool* carrier_seen) {

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "comm_port.h"
+#include "provider_variant.h"
 
 namespace korval::tapi_double {
 
@@ -34,12 +35,13 @@ struct DialTimings {
 struct DialReports {
   std::function<void(std::int32_t request, std::int32_t result)> reply;  // LINE_REPLY
   std::function<void(std::uint32_t state, std::uint32_t mode)> state;    // LINE_CALLSTATE
+  std::function<void()> line_close;                                     // LINE_CLOSE
 };
 
 class DialCall {
  public:
   DialCall(HANDLE port, std::string init, std::string dial, DialTimings timings,
-           DialReports reports);
+           DialReports reports, ProviderVariant variant = {});
   ~DialCall();  // Close()
   DialCall(const DialCall&) = delete;
   DialCall& operator=(const DialCall&) = delete;
@@ -65,6 +67,7 @@ class DialCall {
   void Run();
   Outcome Place(CommPort& port);
   Outcome AwaitDrop();
+  void ReportPortLost();
   bool CarrierLost(bool has_lines, bool* carrier_seen);
   Verdict AwaitReply(CommPort& port, std::uint32_t timeout_ms);
   void AbortDial(CommPort& port);
@@ -77,6 +80,7 @@ class DialCall {
   const std::string dial_;
   const DialTimings timings_;
   const DialReports reports_;
+  const ProviderVariant variant_;
   const HANDLE stop_;       // manual-reset: Drop or Close asks the thread to stop
   const HANDLE no_stop_;    // never set: the hang-up runs to its end, within its bounds
   HANDLE thread_ = nullptr;  // written by Start and Close, on the owner's thread

@@ -62,6 +62,7 @@ LRESULT CALLBACK EventWindow::Procedure(HWND window, UINT message, WPARAM wparam
   const std::unique_ptr<LineEvent> event(reinterpret_cast<LineEvent*>(lparam));
   if (self == nullptr || !event->token->open.load()) return 0;
   const LineCallbackFn callback = self->callback_;
+  if (event->handle_place != nullptr) *event->handle_place = event->handle;
   callback(event->device, event->message, event->token->instance, event->param1,
            event->param2, event->param3);
   return 0;

@@ -28,6 +28,10 @@ struct LineEvent {
   DWORD_PTR param1 = 0;
   DWORD_PTR param2 = 0;
   DWORD_PTR param3 = 0;
+  // Written with handle just before the callback hears of the event: lineMakeCall's
+  // handle as a provider may give it, when the request completes.
+  DWORD* handle_place = nullptr;
+  DWORD handle = 0;
 };
 
 class EventWindow {

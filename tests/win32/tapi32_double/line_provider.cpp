@@ -25,6 +25,20 @@ bool IsDialable(const std::string& dial) {
   return true;
 }
 
+// A named object of the session for the modem's port; null when another process
+// holds it already.
+HANDLE ClaimModem(const std::string& port) {
+  std::string name = "KorvalTapiDoubleModem.";
+  for (const char c : port) name += (c == '\\' || c == ':') ? '_' : c;
+  CharUpperA(name.data());
+  HANDLE claim = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    return nullptr;
+  }
+  return claim;
+}
+
 }  // namespace
 
 LineProvider& LineProvider::Get() {
@@ -54,6 +68,7 @@ LONG LineProvider::Initialize(DWORD* app, HINSTANCE instance, LineCallbackFn cal
   events_ = EventWindow::Create(instance, callback);
   if (!events_) return Err(LINEERR_NOMEM);
   devices_ = ReadModemLines();
+  variant_ = ReadProviderVariant();
   configs_.clear();
   app_ = next_handle_++;
   *app = app_;
@@ -82,6 +97,7 @@ void LineProvider::CloseLine(std::map<DWORD, Line>::iterator line) {
     }
   }
   CloseHandle(line->second.port);
+  CloseHandle(line->second.claim);
   lines_.erase(line);
 }
 
@@ -187,19 +203,27 @@ LONG LineProvider::Open(DWORD app, DWORD device, DWORD* line, DWORD version, DWO
   for (const auto& [handle, open] : lines_) {
     if (open.device == device) return Err(LINEERR_RESOURCEUNAVAIL);
   }
+  // One owner per modem across processes, as the system's single telephony service
+  // keeps it: Wine lets a second process open a serial port that one has open.
+  HANDLE claim = ClaimModem(devices_[device].port);
+  if (claim == nullptr) return Err(LINEERR_RESOURCEUNAVAIL);
   HANDLE port = CommPort::OpenOverlapped(devices_[device].port);
   if (port == nullptr) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE)
-                                                  : Err(LINEERR_RESOURCEUNAVAIL);
+    const DWORD error = GetLastError();
+    CloseHandle(claim);
+    return error == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE)
+                                         : Err(LINEERR_RESOURCEUNAVAIL);
   }
   DCB dcb = ConfigOf(device).dcb;
   if (!CommPort::MakeModemSettings(port, dcb.BaudRate)) {
     CloseHandle(port);
+    CloseHandle(claim);
     return Err(LINEERR_OPERATIONFAILED);
   }
   Line opened;
   opened.device = device;
   opened.port = port;
+  opened.claim = claim;
   opened.token = std::make_shared<LineToken>();
   opened.token->instance = instance;
   *line = next_handle_++;
@@ -305,28 +329,44 @@ LONG LineProvider::MakeCall(DWORD line, DWORD* call, const std::string& dial, DW
   const LONG request = NextRequest();
   const std::shared_ptr<EventWindow> events = events_;
   const std::shared_ptr<LineToken> token = owner.token;
+  const ProviderVariant variant = variant_;
+  // A provider that writes the handle late does it as the request's reply arrives.
+  DWORD* const late_place = variant.handle_at_reply ? call : nullptr;
   DialReports reports;
-  reports.reply = [events, token](std::int32_t id, std::int32_t result) {
-    events->Post({token, 0, LINE_REPLY, static_cast<DWORD_PTR>(id),
-                  static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0});
+  reports.reply = [events, token, late_place, handle, request](std::int32_t id,
+                                                               std::int32_t result) {
+    LineEvent reply{token, 0, LINE_REPLY, static_cast<DWORD_PTR>(id),
+                    static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0};
+    if (id == request && result == 0) {
+      reply.handle_place = late_place;
+      reply.handle = handle;
+    }
+    events->Post(std::move(reply));
   };
-  auto first = std::make_shared<std::atomic<bool>>(true);
+  auto first = std::make_shared<std::atomic<bool>>(variant.owner_privilege);
   reports.state = [events, token, handle, first](std::uint32_t state, std::uint32_t mode) {
     // The first state tells the application that it owns the call.
     const DWORD_PTR privilege = first->exchange(false) ? LINECALLPRIVILEGE_OWNER : 0;
     events->Post({token, handle, LINE_CALLSTATE, state, mode, privilege});
   };
+  reports.line_close = [events, token, line]() {
+    // The provider takes the line back: the event comes, and nothing after it.
+    auto closing = std::make_shared<LineToken>();
+    closing->instance = token->instance;
+    events->Post({closing, line, LINE_CLOSE, 0, 0, 0});
+    token->open = false;
+  };
   DialTimings timings;
   timings.dial_timeout_ms = ConfigOf(owner.device).dial_timeout_s * 1000;
   const hayes::ModemLineConfig& config = devices_[owner.device];
   auto dialled = std::make_unique<DialCall>(owner.port, config.init, dial, timings,
-                                            std::move(reports));
+                                            std::move(reports), variant);
   if (!dialled->Start(request)) return Err(LINEERR_RESOURCEUNAVAIL);
   calls_.emplace(handle, Call{line, std::move(dialled)});
   if (owner.address_states & LINEADDRESSSTATE_INUSEONE) {
     Post(owner.token, line, LINE_ADDRESSSTATE, 0, LINEADDRESSSTATE_INUSEONE);
   }
-  *call = handle;
+  if (!variant.handle_at_reply) *call = handle;
   return request;
 }
 

@@ -18,6 +18,7 @@
 #include "dev_config.h"
 #include "dial_call.h"
 #include "event_window.h"
+#include "provider_variant.h"
 #include "platform/hayes/modem_records.h"
 
 namespace korval::tapi_double {
@@ -54,6 +55,7 @@ class LineProvider {
   struct Line {
     DWORD device = 0;
     HANDLE port = nullptr;
+    HANDLE claim = nullptr;  // the device's name, held while the line is open
     std::shared_ptr<LineToken> token;
     DWORD address_states = 0;
   };
@@ -75,6 +77,7 @@ class LineProvider {
   std::shared_ptr<EventWindow> events_;  // the application's, from lineInitialize
   DWORD app_ = 0;
   std::vector<platform::hayes::ModemLineConfig> devices_;
+  ProviderVariant variant_;  // read at lineInitialize
   std::map<DWORD, DevConfig> configs_;  // the devices' configurations, once asked for
   std::map<DWORD, Line> lines_;
   std::map<DWORD, Call> calls_;

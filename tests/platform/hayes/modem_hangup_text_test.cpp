@@ -1,11 +1,11 @@
-#include "platform/posix/modem_hangup_text.h"
+#include "platform/hayes/modem_hangup_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 namespace {
 
 struct Piece {
@@ -68,4 +68,4 @@ TEST(HangUpTextHold, CoversTheTextAtSlowRates) {
 }
 
 }  // namespace
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

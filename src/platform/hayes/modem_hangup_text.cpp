@@ -1,8 +1,8 @@
-#include "platform/posix/modem_hangup_text.h"
+#include "platform/hayes/modem_hangup_text.h"
 
 #include <algorithm>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 namespace {
 
 // Length of the longest end of bytes that begins kText (a whole kText is found first).
@@ -61,4 +61,4 @@ std::uint32_t HangUpTextHoldMs(std::uint32_t bits_per_second) {
   return 2 * (text_bits * 1000 + rate - 1) / rate + kMarginMs;
 }
 
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace korval::platform::posix {
+namespace korval::platform::hayes {
 
 class ModemHangUpText {
  public:
@@ -44,4 +44,4 @@ class ModemHangUpText {
 // Time for the modem to send its text at the port's rate, with a margin.
 std::uint32_t HangUpTextHoldMs(std::uint32_t bits_per_second);
 
-}  // namespace korval::platform::posix
+}  // namespace korval::platform::hayes
