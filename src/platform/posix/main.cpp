@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     arguments += argv[i];
   }
   const std::string name = ApplicationName(argc > 0 ? argv[0] : nullptr);
+  IgnoreWriteSignals();
   if (std::optional<int> status = korval::platform::posix::RunCommandOption(argc, argv)) {
     return *status;
   }
@@ -65,7 +66,6 @@ int main(int argc, char** argv) {
     PrintUsage(name);
     return korval::app::kExitNoExchange;
   }
-  IgnoreWriteSignals();
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
   korval::platform::posix::PosixJournalStore journal;
