@@ -40,6 +40,7 @@ struct JournalCase {
   std::vector<std::string> err;               // on standard error (Linux)
   bool under_wine;
   const char* type_action = "L";
+  bool journal_off = false;  // "Journal=" present and empty
 };
 
 void PrintTo(const JournalCase& c, std::ostream* os) { *os << c.name; }
@@ -101,7 +102,10 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
     const JournalCase& c = GetParam();
     WriteFile(dir / "a-file", "not a folder");
     std::string ini = "[KORVAL]\r\nNUMTRANSPAC=3613\r\nJournal=" +
-                      (wine::Enabled() ? WindowsPath(JournalFile()) : JournalFile()) + "\r\n";
+                      (c.journal_off       ? std::string()
+                       : wine::Enabled() ? WindowsPath(JournalFile())
+                                         : JournalFile()) +
+                      "\r\n";
     for (std::size_t i = 0; i < jobs; ++i) {
       std::string port = dir / "no-such-modem";
       if (c.modem == Modem::kEmulator) {
@@ -253,6 +257,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "3200 octets, 20 enregistrements de 160 octets", kOk + "pr\xC3\xAAt"},
                     {kOk + "MODEM0 (", "r\xC3\xA9pond OK \xC3\xA0 AT ; ATI : KORVAL NETEMU"}, {},
                     {}, true},
+        // An empty Journal= turns it off: worth a note, no reason to stop.
+        JournalCase{"CheckJournalOff", Run::kCheck, Modem::kEmulator, true, true, true, 0,
+                    {kOk + "NUMTRANSPAC", "ATTENTION journal d\xC3\xA9sactiv\xC3\xA9",
+                     kOk + "pr\xC3\xAAt"}, {}, {}, {}, true, "L", true},
         JournalCase{"CheckNoWinIni", Run::kCheck, Modem::kEmulator, false, true, true, 3,
                     {kProblem + "win.ini introuvable (cherch\xC3\xA9 : ", "/absent.ini)",
                      "Statut 3"}, {}, {}, {}, false},
