@@ -77,3 +77,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace korval::e2e
+
+namespace korval::e2e {
+namespace {
+
+// A file-size limit is a failed write like a full disk, said with its reason: the
+// statement is not acknowledged and the previous one stays.
+TEST(FileSizeLimitE2e, IsAWriteFailureSaidInFrench) {
+  if (wine::Enabled()) GTEST_SKIP() << "RLIMIT_FSIZE is the Linux program's";
+  TempDir dir;
+  std::string statement;
+  for (int i = 0; i < 300; ++i) statement += "0130004 EUR 12/11/26 VIREMENT " + std::to_string(i) + "\r";
+  WriteFile(dir / "bank.txt", statement);
+  std::vector<std::string> options = {"--bank-number", kBank, "--access-number", kAccess,
+                                      "--statement", dir / "bank.txt"};
+  for (const std::string& o : FastPeer()) options.push_back(o);
+  Emulator emu(dir, options);
+  ASSERT_FALSE(emu.pty().empty());
+  WriteFile(dir / "win.ini", "[KORVAL]\r\nNUMTRANSPAC=" + std::string(kAccess) +
+                                 "\r\n[MODEM0]\r\nPort=" + emu.pty() + "\r\n");
+  WriteFile(dir / "releve.txt", "PREVIOUS\r");
+  WriteFile(dir / "job.ini", "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) +
+                                 "\r\nTypeAction=R\r\nCarteParametre=CARTE\r\nFichierAssocie=" +
+                                 dir / "releve.txt" + "\r\n");
+  ProgramStart start = {{"/B:" + dir / "job.ini"}, {"KORVAL_WININI=" + dir / "win.ini"}, {}, "",
+                        4096};
+  const ProgramRun run = RunProgramWith(dir, start, kProgramTimeoutS);
+  EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
+  EXPECT_NE(run.out.find("erreur d'\xC3\xA9" "criture dans le fichier du relev\xC3\xA9 (fichier "
+                         "trop gros) !"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(KorvalValues(ReadFile(dir / "job.ini"), "Retour"), std::vector<std::string>{"0"});
+  EXPECT_EQ(ReadFile(dir / "releve.txt"), "PREVIOUS\r");
+  emu.Finish();
+}
+
+}  // namespace
+}  // namespace korval::e2e
