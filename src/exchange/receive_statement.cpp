@@ -150,7 +150,7 @@ bool CaptureFileReady(Process& process, const std::string& file_path) {
   }
   if (ready) return true;
   process.log.LogProgress("Impossible de pr\xE9parer le fichier du relev\xE9 : " + file_path +
-                          "\n");
+                          link::Reason(process) + "\n");
   return false;
 }
 
@@ -201,8 +201,8 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
     case Reception::kNotStored:
       // No acknowledgement: the bank will send the statement again.
       EndCapture(process);
-      process.log.LogProgress(
-          "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !\n");
+      process.log.LogProgress("Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du "
+                              "relev\xE9" + link::Reason(process) + " !\n");
       return 0;
     case Reception::kEnded:
       break;

@@ -92,6 +92,12 @@ void OpenCaptureFile(Process& process, const std::string& file_name, bool captur
   receive.capture_file = std::move(file);
 }
 
+// " (the system's reason)" after a failed step, where the platform tells it.
+std::string Reason(Process& process) {
+  const std::string text = process.os.files.LastProblemText();
+  return text.empty() ? text : " (" + text + ")";
+}
+
 bool CommitCaptureFile(Process& process) {
   ReceiveState& receive = process.receive;
   CloseCapture(process);
@@ -106,19 +112,22 @@ bool CommitCaptureFile(Process& process) {
   if (previous) files.KeepPermissions(target, temporary);
   if (previous && *previous > 0) {
     if (files.SizeOf(backup) && !files.Delete(backup)) {
-      process.log.LogProgress(kept + "impossible de supprimer " + backup + "\n");
+      process.log.LogProgress(kept + "impossible de supprimer " + backup + Reason(process) +
+                              "\n");
       return false;
     }
     if (!files.Move(target, backup)) {
-      process.log.LogProgress(kept + "impossible de renommer " + target + " en " + backup + "\n");
+      process.log.LogProgress(kept + "impossible de renommer " + target + " en " + backup +
+                              Reason(process) + "\n");
       return false;
     }
   } else if (previous && !files.Delete(target)) {
-    process.log.LogProgress(kept + "impossible de remplacer " + target + "\n");
+    process.log.LogProgress(kept + "impossible de remplacer " + target + Reason(process) + "\n");
     return false;
   }
   if (!files.Move(temporary, target)) {
-    process.log.LogProgress(kept + "impossible de le renommer en " + target + "\n");
+    process.log.LogProgress(kept + "impossible de le renommer en " + target + Reason(process) +
+                            "\n");
     return false;
   }
   receive.capture_path.clear();

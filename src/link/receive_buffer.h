@@ -31,5 +31,8 @@ void AbandonCaptureFile(Process& process);
 // The .BAK name beside the file: "RELEVE.TXT" gives "RELEVE.BAK", a name without
 // such an extension gets ".BAK" added ("RELEVE" gives "RELEVE.BAK").
 std::string BackupName(const std::string& file_name);
+// " (the system's reason)" for the last failed file operation, or nothing where the
+// platform cannot tell.
+std::string Reason(Process& process);
 
 }  // namespace korval::link

@@ -50,6 +50,9 @@ class FileSystem {
   // process may set it; nothing where the platform has no owners. Best effort: the
   // file stays as it is where this is refused.
   virtual void KeepPermissions(const std::string& /*from*/, const std::string& /*to*/) {}
+  // The system's reason, in French, for the last call that failed, here or on a file
+  // opened here (any thread); empty where the platform cannot tell.
+  virtual std::string LastProblemText() { return {}; }
 };
 
 }  // namespace korval::platform

@@ -190,11 +190,6 @@ INSTANTIATE_TEST_SUITE_P(
                     return WithJob(d, pty, Job("R", "/dev/null"));
                   }, 1, {}, {kTargetRefused + "/dev/null : ce n'est pas un fichier ordinaire !"},
                   false},
-        EarlyCase{"StatementTargetIsAFifo", [](const TempDir& d, const std::string& pty) {
-                    ::mkfifo((d / "fifo").c_str(), 0600);
-                    return WithJob(d, pty, Job("R", d / "fifo"));
-                  }, 1, {}, {kTargetRefused + "/tmp/", "/fifo : ce n'est pas un fichier ordinaire"},
-                  false},
         EarlyCase{"StatementBackupIsAFolder", [](const TempDir& d, const std::string& pty) {
                     ::mkdir((d / "rel.BAK").c_str(), 0700);
                     return WithJob(d, pty, Job("R", d / "rel.txt"));

@@ -233,11 +233,8 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  {kRefused}, nullptr, true},
         FailCase{"card refused, line end in a code", [](ExchangeHarness& h) {
-                   h.Bank().verdict = "NOK";
-                   h.Bank().code1 = "\r12";
-                   h.Bank().code2 = "\r\r\r\r";
-                 },
-                 {kRefused}, nullptr, true},
+                   h.Bank() = {.verdict = "NOK", .code1 = "\r12", .code2 = "\r\r\r\r"};
+                 }, {kRefused}, nullptr, true},
         FailCase{"stopped at the card", [](ExchangeHarness& h) {
                    h.Bank().silent_at = netemu::Step::kCard;
                    h.sim.windows.CloseAt(9'000);

@@ -97,8 +97,7 @@ TEST(RunJobTest, LimitsThatAreNoPositiveNumberAreSaid) {
   const std::string tail = " \xBB n'est pas un nombre de secondes positif, ";
   for (const Case& c : {Case{"DelaiReponse=deux", {"KORVAL : DelaiReponse \xAB deux" + tail + "120 s retenus."}},
                         Case{"DelaiReception=0", {"KORVAL : DelaiReception \xAB 0" + tail + "300 s retenus."}},
-                        Case{"DureeMaxReception=-5", {"KORVAL : DureeMaxReception \xAB -5" + tail + "14400 s retenus."}},
-                        Case{"DelaiAcquittement=900", {}}}) {
+                        Case{"DureeMaxReception=-5", {"KORVAL : DureeMaxReception \xAB -5" + tail + "14400 s retenus."}}}) {
     JobHarness h;
     h.WinIni(std::string("[KORVAL]\r\n") + c.win_ini_line + "\r\n");
     h.JobFile(KorvalSection({"TypeAction=L"}));

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "platform/posix/posix_error_text.h"
 #include "platform/posix/posix_paths.h"
 
 namespace korval::platform {
@@ -20,7 +21,9 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  // last_error: where a failed write leaves its errno; the file system says it.
+  PosixFile(int fd, std::shared_ptr<std::atomic<int>> last_error)
+      : fd_(fd), last_error_(std::move(last_error)) {}
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -53,6 +56,7 @@ class PosixFile final : public File {
       const ssize_t result = ::write(fd_, next + done, std::min(count - done, kMaxChunk));
       if (result < 0 && errno == EINTR) continue;
       if (result <= 0) {
+        last_error_->store(result < 0 ? errno : ENOSPC);
         ok = false;
         break;
       }
@@ -64,6 +68,7 @@ class PosixFile final : public File {
 
  private:
   int fd_;
+  std::shared_ptr<std::atomic<int>> last_error_;
 };
 
 // Opens without blocking (a FIFO would wait for its other end) and keeps the
@@ -88,22 +93,23 @@ int OpenRegular(const std::string& path, int flags, mode_t mode) {
 
 std::unique_ptr<File> PosixFileSystem::OpenForReading(const std::string& path) {
   const int fd = OpenRegular(FileSystemPath(path), O_RDONLY, 0);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return Failed(), nullptr;
   // Advisory only, and not required: a file a writer holds is still read.
   ::flock(fd, LOCK_SH | LOCK_NB);
-  return std::make_unique<PosixFile>(fd);
+  return std::make_unique<PosixFile>(fd, last_error_);
 }
 
 std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
   // Emptied only once it is private: an existing file keeps its mode through O_CREAT,
   // and one we cannot make private is refused untouched.
   const int fd = OpenRegular(FileSystemPath(path), O_WRONLY | O_CREAT, 0600);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return Failed(), nullptr;
   if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
+    Failed();
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixFile>(fd);
+  return std::make_unique<PosixFile>(fd, last_error_);
 }
 
 std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path,
@@ -113,18 +119,18 @@ std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path,
   const std::string suffix = ".XXXXXX";
   std::string name = FileSystemPath(base) + suffix;
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return Failed(), nullptr;
   // The name as it is held: the characters mkostemp chose are ASCII.
   if (created != nullptr) *created = base + name.substr(name.size() - suffix.size());
-  return std::make_unique<PosixFile>(fd);
+  return std::make_unique<PosixFile>(fd, last_error_);
 }
 
 bool PosixFileSystem::Delete(const std::string& path) {
-  return ::unlink(FileSystemPath(path).c_str()) == 0;
+  return ::unlink(FileSystemPath(path).c_str()) == 0 || Failed();
 }
 
 bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
-  return ::rename(FileSystemPath(from).c_str(), FileSystemPath(to).c_str()) == 0;
+  return ::rename(FileSystemPath(from).c_str(), FileSystemPath(to).c_str()) == 0 || Failed();
 }
 
 std::optional<std::uint64_t> PosixFileSystem::SizeOf(const std::string& path) {
@@ -187,6 +193,16 @@ void PosixFileSystem::KeepPermissions(const std::string& from, const std::string
     mode &= ~static_cast<mode_t>(070);
   }
   ::chmod(target.c_str(), mode);
+}
+
+bool PosixFileSystem::Failed() {
+  last_error_->store(errno);
+  return false;
+}
+
+std::string PosixFileSystem::LastProblemText() {
+  const int error = last_error_->load();
+  return error == 0 ? std::string() : posix::SystemErrorText(error);
 }
 
 }  // namespace korval::platform

@@ -1,6 +1,7 @@
 #pragma once
 // Local files on POSIX.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +29,11 @@ class PosixFileSystem final : public FileSystem {
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
   OpenProblem ReadProblem(const std::string& path) override;
   void KeepPermissions(const std::string& from, const std::string& to) override;
+  std::string LastProblemText() override;
+
+ private:
+  bool Failed();  // notes errno; false
+  std::shared_ptr<std::atomic<int>> last_error_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace korval::platform
