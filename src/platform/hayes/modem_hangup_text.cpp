@@ -16,8 +16,15 @@ std::size_t PossibleStart(std::string_view bytes) {
 
 }  // namespace
 
-ModemHangUpText::Result ModemHangUpText::Feed(std::string_view bytes, std::int64_t now_ms) {
+ModemHangUpText::Result ModemHangUpText::Feed(std::string_view bytes, std::int64_t now_ms,
+                                              bool carrier_up) {
   Result result;
+  if (carrier_up && !bytes.empty()) {
+    result.data = std::move(held_);
+    held_.clear();
+    result.data.append(bytes);
+    return result;
+  }
   if (bytes.empty()) {
     if (!held_.empty() && now_ms - held_since_ms_ >= hold_ms_) result.data.swap(held_);
     return result;

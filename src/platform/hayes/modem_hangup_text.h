@@ -25,8 +25,10 @@ class ModemHangUpText {
     bool hung_up = false;  // the modem's text came: the call has ended
   };
 
-  // Bytes just read (possibly none) at now_ms on a steady clock.
-  Result Feed(std::string_view bytes, std::int64_t now_ms);
+  // Bytes just read (possibly none) at now_ms on a steady clock. carrier_up: the
+  // port's carrier detect, which follows the carrier, still shows it, so the modem is
+  // online and the text, if it comes, is the far end's data.
+  Result Feed(std::string_view bytes, std::int64_t now_ms, bool carrier_up = false);
   // The line went down: what is held goes to the data unless it is the modem's text
   // short of its last characters.
   std::string Finish();

@@ -179,6 +179,7 @@ ModemCall::Outcome ModemCall::Place() {
   }
 
   chat.scanner().Clear();
+  device_->NoteCarrierBeforeCall();
   const ChatOutcome sent = chat.Send("ATD" + dial_ + "\r");
   if (sent.kind == ChatOutcome::Kind::kInterrupted) return interruption();
   if (sent.kind != ChatOutcome::Kind::kDone) {

@@ -122,7 +122,10 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
       got = read > 0 ? static_cast<std::size_t>(read) : 0;
     }
     raw.resize(got);
-    hayes::ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs());
+    int bits = 0;
+    const bool carrier_up = got > 0 && dcd_follows_carrier_.load() && GetLines(&bits) &&
+                            (bits & TIOCM_CAR) != 0;
+    hayes::ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs(), carrier_up);
     filtered_.append(result.data);
     if (result.hung_up) NoteHangUp();
   }
@@ -199,6 +202,11 @@ bool ModemDevice::Drain(int bound_ms) {
 std::uint32_t ModemDevice::QuietFor() const {
   const std::int64_t quiet = NowMs() - last_write_ms_.load();
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(quiet, 0, 0xFFFFFFFF));
+}
+
+void ModemDevice::NoteCarrierBeforeCall() {
+  int bits = 0;
+  dcd_follows_carrier_.store(GetLines(&bits) && (bits & TIOCM_CAR) == 0);
 }
 
 void ModemDevice::ResetDataStream() {

@@ -61,6 +61,11 @@ class ModemDevice {
   // Milliseconds since a byte was last written, on the steady clock.
   std::uint32_t QuietFor() const;
 
+  // Before a call is dialled: carrier detect that reads low now follows the carrier
+  // (a modem set to hold it high, or a cable without it, tells nothing), so while the
+  // call is up it, not a "NO CARRIER" text the far end could send, says the call ended.
+  void NoteCarrierBeforeCall();
+
   // Data bytes that came together with the modem's CONNECT: reads take them first.
   // A new call's data stream starts with them.
   void Unread(std::string_view bytes);
@@ -104,6 +109,7 @@ class ModemDevice {
   std::atomic<bool> hung_up_{false};
   std::atomic<std::uint32_t> connect_rate_{0};
   std::atomic<std::int64_t> last_write_ms_{0};
+  std::atomic<bool> dcd_follows_carrier_{false};
 
   mutable std::mutex mutex_;
   std::string unread_;            // guarded by mutex_

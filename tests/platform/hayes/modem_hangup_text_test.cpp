@@ -11,6 +11,7 @@ namespace {
 struct Piece {
   std::string bytes;
   std::int64_t at_ms;
+  bool carrier_up = false;
 };
 
 struct HangUpCase {
@@ -27,7 +28,7 @@ TEST_P(HangUpTextTest, TheModemsTextNeverReachesTheData) {
   std::string data;
   bool hung_up = false;
   for (const Piece& piece : GetParam().pieces) {
-    ModemHangUpText::Result result = text.Feed(piece.bytes, piece.at_ms);
+    ModemHangUpText::Result result = text.Feed(piece.bytes, piece.at_ms, piece.carrier_up);
     data += result.data;
     hung_up = hung_up || result.hung_up;
   }
@@ -49,6 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
         HangUpCase{"QuietCountsFromTheLastByte",
                    {{"\r\nNO", 0}, {" CA", 40}, {"", 80}, {"RRIER\r\n", 85}}, "", true},
         HangUpCase{"AnEndLineInTheMiddle", {{"a\r\nb\r\nc", 0}}, "a\r\nb\r\nc", false},
+        HangUpCase{"FarEndsTextWhileTheCarrierIsUp",
+                   {{"a\r\nNO CA", 0, true}, {"RRIER\r\nb", 5, true}},
+                   "a\r\nNO CARRIER\r\nb", false},
+        HangUpCase{"HeldBytesGoOutWhenTheCarrierTurnsOutUp",
+                   {{"a\r\nNO", 0}, {" CARRIER\r\n", 5, true}}, "a\r\nNO CARRIER\r\n", false},
         HangUpCase{"BinaryData", {{std::string("\x0D\x25\x00\xFF", 4), 0}},
                    std::string("\x0D\x25\x00\xFF", 4), false}),
     [](const auto& info) { return std::string(info.param.name); });
