@@ -51,7 +51,7 @@ class SerialPorts {
 
   // With the read time-outs the read thread sets, a read takes what the input queue
   // holds, at most count bytes. When the queue is empty it waits for a byte to come,
-  // for a CancelRead or for a bound of its own (a few seconds at most; a few milliseconds
+  // for a CancelRead or for a bound of its own (a second at most; a few milliseconds
   // on some ports), so that the reading loop neither spins nor misses its stop flag
   // for long; it then completes with 0 bytes. It may also complete with 0 bytes early.
   virtual IoStatus Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
