@@ -13,8 +13,9 @@ using Result = CommPort::Result;
 // when the write completed.
 constexpr std::uint32_t kGuardMarginMs = 250;
 // How often the thread of a call that is up looks at the port; a drop's stop event
-// wakes it at once.
-constexpr std::uint32_t kCarrierCheckMs = 250;
+// wakes it at once. The system's telephony service runs in a process of its own,
+// but this thread is the program's: each look costs it a few Wine server round trips.
+constexpr std::uint32_t kCarrierCheckMs = 2000;
 
 }  // namespace
 
