@@ -21,6 +21,9 @@ std::string Utf8ToCp1252(std::string_view text, char missing = '?');
 // one: the ASCII substitute control, which no text of ours carries.
 inline constexpr char kNotInCp1252 = '\x1A';
 
+// Appends the UTF-8 bytes of one code point.
+void AppendUtf8(char32_t c, std::string& out);
+
 // True when every byte belongs to a well-formed UTF-8 sequence.
 bool IsUtf8(std::string_view text);
 
