@@ -473,4 +473,13 @@ std::vector<std::string> KorvalValues(const std::string& text, const std::string
   return values;
 }
 
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  std::size_t at = 0;
+  for (const std::string& part : parts) {
+    const std::size_t found = text.find(part, at);
+    EXPECT_NE(found, std::string::npos) << "\"" << part << "\" not in order in:\n" << text;
+    if (found != std::string::npos) at = found + part.size();
+  }
+}
+
 }  // namespace korval::e2e

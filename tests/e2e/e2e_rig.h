@@ -16,6 +16,8 @@ namespace korval::e2e {
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+// Each part found in text, each after the one before it (a test failure otherwise).
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts);
 
 // A fresh folder under /tmp (short, so the paths stay within the job file's limits);
 // removed at the end unless the test failed, for the post-mortem.

@@ -45,15 +45,6 @@ struct JournalCase {
 
 void PrintTo(const JournalCase& c, std::ostream* os) { *os << c.name; }
 
-void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  std::size_t at = 0;
-  for (const std::string& part : parts) {
-    const std::size_t found = text.find(part, at);
-    EXPECT_NE(found, std::string::npos) << "\"" << part << "\" not in order in:\n" << text;
-    if (found != std::string::npos) at = found + part.size();
-  }
-}
-
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {

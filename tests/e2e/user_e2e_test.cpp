@@ -93,15 +93,6 @@ ProgramStart WithJob(const TempDir& dir, const std::string& pty, const std::stri
   return {{"/B:" + dir / "job.ini"}, {"KORVAL_WININI=" + dir / "win.ini"}, {}, "", 0};
 }
 
-void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  std::size_t at = 0;
-  for (const std::string& part : parts) {
-    const std::size_t found = text.find(part, at);
-    EXPECT_NE(found, std::string::npos) << "\"" << part << "\" not in order in:\n" << text;
-    if (found != std::string::npos) at = found + part.size();
-  }
-}
-
 TEST_P(EarlyEndE2e, EndsWithItsStatusAndSaysWhy) {
   if (wine::Enabled()) GTEST_SKIP() << "these starts are the Linux command line's";
   const EarlyCase& c = GetParam();
