@@ -17,8 +17,11 @@ fi
 
 wine_rig_pids=()
 
+wine_rig_tmp_prefix=""
+
 wine_rig_down() {
   wineserver -k 2>/dev/null || true
+  if [[ -n $wine_rig_tmp_prefix ]]; then rm -rf "$wine_rig_tmp_prefix"; fi
   local pid
   for pid in "${wine_rig_pids[@]}"; do
     kill "$pid" 2>/dev/null || true
@@ -36,6 +39,33 @@ wine_rig_wait_for() {
     sleep 0.1
   done
   "$@"
+}
+
+# Under WINEDEBUG=-all a failed first start may say nothing at all: on a failure,
+# say what the start depends on, then try once more with Wine's errors shown.
+wine_rig_create_prefix() {
+  local name=$1
+  step 300 "$name: create prefix" wineboot -i && return 0
+  {
+    echo "$name: wineboot failed; what it depends on:"
+    id
+    ulimit -a
+    ls -ld "$(dirname "$WINEPREFIX")" "$WINEPREFIX" "/tmp/.wine-$(id -u)"
+    command -v wine wineboot wineserver
+    ls -l /usr/lib/wine
+    pgrep -a wineserver
+    env | grep -E '^(WINE|DISPLAY|HOME|TMPDIR|XDG_)'
+  } >&2 2>&1 || true
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  step 300 "$name: create prefix, second try" env WINEDEBUG=fixme-all,err+all wineboot -i &&
+    return 0
+  # Last, a prefix on /tmp, in case the work folder's file system is the cause.
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  WINEPREFIX=$(mktemp -d /tmp/korval-wineprefix.XXXXXX) || return 1
+  wine_rig_tmp_prefix=$WINEPREFIX
+  step 300 "$name: create prefix in $WINEPREFIX" env WINEDEBUG=fixme-all,err+all wineboot -i
 }
 
 wine_rig_up() {
@@ -70,7 +100,8 @@ wine_rig_up() {
     device[$n]=$run/ports/com$n
   done
 
-  step 300 "$name: create prefix" wineboot -i || return 1
+  # 3: Wine itself cannot start here (the caller may count its suite as skipped).
+  wine_rig_create_prefix "$name" || return 3
   for n in 1 2 3 4 5 6; do
     step 60 "$name: map COM$n to ${device[$n]}" \
       wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "${device[$n]}" /f || return 1
