@@ -69,16 +69,22 @@ start_emulator() {
     "${REPLY_WAIT_S:-120}" > "$WINEPREFIX/drive_c/windows/win.ini"
 }
 
-# The loader runs korvalcom.exe as a process of its own (through start.exe), whose
-# command line is its Windows path. program_pid waits for it to show.
+# Depending on the Wine version, the loader starts korvalcom.exe as a process of its
+# own (through start.exe, its Windows path as command line) or becomes it (its Unix
+# path). Either way it is named korvalcom.exe and its command line holds this run's
+# work folder, which no other developer's Wine run shares. program_pid waits for it.
 program_pid() {
-  local pid=""
+  local pid tag
+  tag=$(basename "$work")
   for _ in $(seq 1 200); do
-    pid=$(pgrep -f '^Z:.*korvalcom\.exe' | head -n 1 || true)
-    [ -n "$pid" ] && break
+    for pid in $(pgrep -f "$tag" || true); do
+      if [ "$(cat "/proc/$pid/comm" 2> /dev/null)" = korvalcom.exe ]; then
+        echo "$pid"
+        return 0
+      fi
+    done
     sleep 0.05
   done
-  echo "$pid"
 }
 
 # Its CPU time, read every 50 ms until it ends (the last 50 ms are not counted).
@@ -125,6 +131,12 @@ printf '[KORVAL]\r\nNumeroAbonne=%s\r\nTypeAction=L\r\nCarteParametre=BENCH\r\nF
 wine "$exe" "/B:Z:${work//\//\\}\\idle.job.ini" > "$work/idle.log" 2>&1 &
 wine_pid=$!
 program=$(program_pid)
+# Without it nothing would end the wait, which ends in a message box nobody answers.
+if [ -z "$program" ]; then
+  kill "$wine_pid" 2> /dev/null || true
+  echo "korvalcom.exe was not found running" >&2
+  exit 1
+fi
 server=$(pgrep -f 'wineserver' | head -n 1 || true)
 sleep 4
 switches_of() {  # every thread's context switches: the process's wake-ups
