@@ -53,10 +53,10 @@ class Win32File final : public File {
     while (done < count) {
       DWORD went = 0;
       const auto chunk = static_cast<DWORD>(std::min(count - done, kMaxChunk));
-      if (!WriteFile(handle_, next + done, chunk, &went, nullptr) || went == 0) {
+      const bool written = WriteFile(handle_, next + done, chunk, &went, nullptr) != FALSE;
+      if (!written || went == 0) {
         // A disk file that takes nothing without an error has no room left.
-        last_error_->store(went == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL
-                                                                       : GetLastError());
+        last_error_->store(written ? ERROR_DISK_FULL : GetLastError());
         done += went;
         ok = false;
         break;
