@@ -147,7 +147,7 @@ void CheckFileToSend(platform::FileSystem& files, const std::string& path, int r
                      Report& report) {
   std::unique_ptr<platform::File> file = files.OpenForReading(path);
   if (!file) {
-    const std::string cause = exchange::OpenProblemText(files.ReadProblem(path));
+    const std::string cause = exchange::OpenFailureText(files, path);
     report.Problem(kExitFailed, "fichier \xE0 envoyer " + path + " : " +
                                     (cause.empty() ? "illisible" : cause) +
                                     " ; corrigez FichierAssocie ou d\xE9posez le fichier");
@@ -170,7 +170,9 @@ void CheckFileToSend(platform::FileSystem& files, const std::string& path, int r
     if (recent.size() > 2 * length) recent.erase(0, recent.size() - length);
   }
   if (read != *size) {
-    report.Problem(kExitFailed, "fichier \xE0 envoyer " + path + " : erreur de lecture");
+    const std::string reason = files.LastProblemText();
+    report.Problem(kExitFailed, "fichier \xE0 envoyer " + path + " : erreur de lecture" +
+                                    (reason.empty() ? "" : " (" + reason + ")"));
     return;
   }
   const std::string tail = recent.substr(recent.size() - static_cast<std::size_t>(*size % length));

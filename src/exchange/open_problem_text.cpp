@@ -19,4 +19,14 @@ std::string OpenProblemText(platform::OpenProblem problem) {
   return {};
 }
 
+std::string OpenFailureText(platform::FileSystem& files, const std::string& path) {
+  const std::string system_reason = files.LastProblemText();  // before ReadProblem's calls
+  const platform::OpenProblem problem = files.ReadProblem(path);
+  const bool said_by_what_is_there = problem == platform::OpenProblem::kMissing ||
+                                     problem == platform::OpenProblem::kFolder ||
+                                     problem == platform::OpenProblem::kNotAFile;
+  if (said_by_what_is_there || system_reason.empty()) return OpenProblemText(problem);
+  return system_reason;
+}
+
 }  // namespace korval::exchange

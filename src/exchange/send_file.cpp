@@ -12,6 +12,7 @@
 #include "line/port_handle.h"
 #include "link/await_reply.h"
 #include "link/ebcdic.h"
+#include "link/receive_buffer.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
 #include "link/write_link.h"
@@ -52,7 +53,7 @@ bool CheckWholeRecords(Process& process, platform::File& file, std::size_t recor
   for (;;) {
     const ChunkRead read = ReadChunk(file, chunk, record_length);
     if (read == ChunkRead::kError) {
-      process.log.LogProgress("Erreur de lecture du fichier\n");
+      process.log.LogProgress("Erreur de lecture du fichier" + link::Reason(process) + "\n");
       return false;
     }
     if (read == ChunkRead::kWhole) continue;
@@ -94,7 +95,8 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     const ChunkRead read = ReadChunk(file, record, record_length);
     if (read == ChunkRead::kShort) return true;
     if (read == ChunkRead::kError) {
-      process.log.LogProgress("Erreur de lecture du fichier : envoi interrompu !\n");
+      process.log.LogProgress("Erreur de lecture du fichier" + link::Reason(process) +
+                              " : envoi interrompu !\n");
       DropCall(process);
       return false;
     }
@@ -132,8 +134,8 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
   }
   std::unique_ptr<platform::File> file = process.os.files.OpenForReading(file_path);
   if (!file) {
+    const std::string cause = OpenFailureText(process.os.files, file_path);
     log.LogProgress("Impossible d'ouvrir le fichier\n");
-    const std::string cause = OpenProblemText(process.os.files.ReadProblem(file_path));
     log.LogProgress(file_path + (cause.empty() ? "" : " : " + cause) + "\n");
     return 0;
   }

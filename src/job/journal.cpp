@@ -66,8 +66,10 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
   const std::string path = JournalPath(profiles_, store_);
   if (path.empty()) return;
   if (!store_.Open(path)) {
+    const std::string reason = store_.LastProblemText();
     Trouble("journal non \xE9" "crit : impossible de cr\xE9" "er " + path +
-            " (l'\xE9" "change se fait sans journal)");
+            (reason.empty() ? "" : " (" + reason + ")") +
+            " ; l'\xE9" "change se fait sans journal");
     return;
   }
   writing_ = true;
@@ -194,8 +196,9 @@ void Journal::WriteLine(const std::string& cp1252_line) {
 void Journal::GiveUp() {
   if (!writing_) return;
   writing_ = false;
-  Trouble("journal non \xE9" "crit (disque plein ou droits ?) : l'\xE9" "change continue "
-          "sans journal");
+  const std::string reason = store_.LastProblemText();
+  Trouble("journal non \xE9" "crit (" + (reason.empty() ? "disque plein ou droits ?" : reason) +
+          ") : l'\xE9" "change continue sans journal");
 }
 
 void Journal::Trouble(const std::string& text) {

@@ -8,9 +8,9 @@ namespace korval::line {
 namespace {
 
 constexpr std::uint32_t kIdleWaitMs = 2000;
-// The read thread's reads end at the cancel below, or within a second when a port
-// cannot cancel; this bound only matters when a port driver blocks a read despite
-// the time-outs.
+// The read thread's reads end at the cancel below, or by their own time-out (a few
+// seconds) when a port cannot cancel; this bound only matters when a port driver
+// blocks a read despite the time-outs.
 constexpr std::uint32_t kThreadEndWaitMs = 10'000;
 
 }  // namespace

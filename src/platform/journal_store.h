@@ -33,6 +33,10 @@ class JournalStore {
   // moves to ".1" first. The lock is waited for a bounded time only.
   virtual bool Commit(std::uint64_t max_bytes, std::string_view killed_end) = 0;
 
+  // The system's reason, in French, for the last Open, Append or Commit that failed;
+  // empty where the platform cannot tell.
+  virtual std::string LastProblemText() { return {}; }
+
   // The journal's text, its older part first, followed by the blocks still pending
   // (jobs running, or killed before the end).
   virtual std::string ReadAll(const std::string& journal_path) = 0;

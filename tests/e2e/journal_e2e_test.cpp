@@ -34,7 +34,9 @@ struct JournalCase {
   bool journal_writable;
   bool file_present;
   int status;
-  std::vector<std::string> output_in_order;   // the check's lines, or the journal
+  // The check's lines, or the journal; for a journal that cannot be written, the
+  // warning's words under Wine, and linux_output those of the Linux program.
+  std::vector<std::string> output_in_order;
   std::vector<std::string> linux_output;      // the same, said only by the Linux program
   std::vector<std::string> summary;           // in --journal's last line (Linux)
   std::vector<std::string> err;               // on standard error (Linux)
@@ -195,6 +197,7 @@ TEST_P(JournalE2e, KeepsTheJobsAndChecksWithoutACall) {
     if (!c.journal_writable) {  // said once: in the window's log on Windows
       const std::string& said = wine::Enabled() ? run.out : run.err;
       EXPECT_EQ(Count(said, "journal non \xC3\xA9" "crit"), 1u) << said;
+      ExpectInOrder(said, wine::Enabled() ? c.output_in_order : c.linux_output);
     }
   }
   if (!c.journal_writable) return;
@@ -241,7 +244,9 @@ INSTANTIATE_TEST_SUITE_P(
                      " d\xC3\xA9" "but du travail", "lcr.txt : fichier introuvable"},
                     {}, {"statut 1"}, {}, false},
         JournalCase{"UnwritableJournal", Run::kJob, Modem::kEmulator, true, false, true, 0,
-                    {}, {}, {}, {}, true},
+                    {"journal.log (dossier introuvable) ; l'\xC3\xA9" "change se fait sans"},
+                    {"journal.log (un \xC3\xA9l\xC3\xA9ment du chemin n'est pas un dossier) ;"},
+                    {}, {}, true},
         JournalCase{"CheckGoodSetUp", Run::kCheck, Modem::kEmulator, true, true, true, 0,
                     {kOk + "win.ini : ", kOk + "NUMTRANSPAC : 3613", kOk + "journal : ",
                      kOk + "TypeAction : L", kOk + "CarteParametre : 13 caract\xC3\xA8res",

@@ -164,6 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"access refused",
                  [](ExchangeHarness& h) { h.sim.files.FailOpen(kDataFile); },
                  {}, "C:\\DATA\\ENVOI.TXT : acc\xE8s refus\xE9", false},
+        FailCase{"held by another program: the system's reason",
+                 [](ExchangeHarness& h) {
+                   h.sim.files.FailOpen(kDataFile);
+                   h.sim.files.SayProblemsAs("fichier utilis\xE9 par un autre programme");
+                 },
+                 {}, "C:\\DATA\\ENVOI.TXT : fichier utilis\xE9 par un autre programme", false},
         FailCase{"empty file", [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, ""); },
                  {}, "Fichier Vide", false},
         FailCase{"remainder holding data",
@@ -176,6 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"read error in the middle of the transfer",
                  [](ExchangeHarness& h) { h.sim.files.FailReadAt(kDataFile, 200, 1); },
                  {}, "Erreur de lecture du fichier : envoi interrompu !", true},
+        FailCase{"read error with the system's reason",
+                 [](ExchangeHarness& h) {
+                   h.sim.files.FailReadAt(kDataFile, 200, 1);
+                   h.sim.files.SayProblemsAs("erreur d'entr\xE9" "e-sortie");
+                 },
+                 {}, "Erreur de lecture du fichier (erreur d'entr\xE9" "e-sortie) : envoi interrompu !",
+                 true},
         FailCase{"control character in the NUI",
                  [](ExchangeHarness& h) { h.WinIni("[175000123]\r\nNUI=AB\x03" "COM\r\n"); },
                  {}, "Appel refus\xE9 : NUI contient un caract\xE8re de contr\xF4le !", false},

@@ -34,6 +34,7 @@ constexpr ErrorText kTexts[] = {
     {ENOTTY, "ce n'est pas un terminal"},
     {EINVAL, "argument invalide"},
     {ETXTBSY, "fichier occup\xE9"},
+    {kNotARegularFile, "ce n'est pas un fichier ordinaire"},
 };
 
 }  // namespace

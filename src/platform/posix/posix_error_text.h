@@ -6,6 +6,9 @@
 
 namespace korval::platform::posix {
 
+// Ours, not the C library's: a name that opens something other than a regular file.
+inline constexpr int kNotARegularFile = -1;
+
 // In Windows-1252, as every text of the program.
 std::string SystemErrorText(int error);
 

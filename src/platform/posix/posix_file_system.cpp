@@ -21,7 +21,7 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
 class PosixFile final : public File {
  public:
-  // last_error: where a failed write leaves its errno; the file system says it.
+  // last_error: where a failed read or write leaves its errno; the file system says it.
   PosixFile(int fd, std::shared_ptr<std::atomic<int>> last_error)
       : fd_(fd), last_error_(std::move(last_error)) {}
   ~PosixFile() override { ::close(fd_); }
@@ -41,7 +41,10 @@ class PosixFile final : public File {
     do {
       result = ::read(fd_, bytes, std::min(count, kMaxChunk));
     } while (result < 0 && errno == EINTR);
-    if (result < 0) return false;
+    if (result < 0) {
+      last_error_->store(errno);
+      return false;
+    }
     if (got != nullptr) *got = static_cast<std::size_t>(result);
     return true;
   }
@@ -80,10 +83,16 @@ int OpenRegular(const std::string& path, int flags, mode_t mode) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   struct stat info;
-  const int status = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
-      ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+  int status = -1;
+  if (::fstat(fd, &info) == 0) {
+    // Said as the reason: errno would still hold an earlier failure's.
+    if (!S_ISREG(info.st_mode)) errno = S_ISDIR(info.st_mode) ? EISDIR : posix::kNotARegularFile;
+    status = S_ISREG(info.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
+  }
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    const int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
   }
   return fd;

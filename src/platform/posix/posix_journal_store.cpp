@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/posix_error_text.h"
 #include "platform/posix/posix_paths.h"
 
 namespace korval::platform::posix {
@@ -47,7 +48,10 @@ bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = ENOSPC;
+      return false;
+    }
     bytes.remove_prefix(static_cast<std::size_t>(wrote));
   }
   return true;
@@ -148,7 +152,7 @@ std::uint32_t PosixJournalStore::ProcessId() {
 
 bool PosixJournalStore::Open(const std::string& journal_path) {
   journal_ = FileSystemPath(journal_path);
-  if (journal_.empty() || journal_.back() == '/') return false;
+  if (journal_.empty() || journal_.back() == '/') return Failed(journal_.empty() ? ENOENT : EISDIR);
   MakeFolders(FolderOf(journal_));
   const std::string base = journal_ + kPendingInfix + std::to_string(::getpid());
   // A file of our number left by an earlier process is a killed job's: it stays for
@@ -157,31 +161,35 @@ bool PosixJournalStore::Open(const std::string& journal_path) {
     pending_path_ = attempt == 0 ? base : base + "-" + std::to_string(attempt);
     pending_fd_ = ::open(pending_path_.c_str(),
                          O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (pending_fd_ < 0 && errno != EEXIST) return false;
+    if (pending_fd_ < 0 && errno != EEXIST) return Failed(errno);
   }
-  if (pending_fd_ < 0) return false;
+  if (pending_fd_ < 0) return Failed(EEXIST);
   // Locked before its first byte: another job's commit takes only unlocked blocks
   // that hold something.
   if (!LockWithin(pending_fd_, kLockWaitMaxMs)) {
+    const int error = errno;
     ::close(pending_fd_);
     pending_fd_ = -1;
     ::unlink(pending_path_.c_str());
-    return false;
+    return Failed(error);
   }
   return true;
 }
 
 bool PosixJournalStore::Append(std::string_view text) {
-  return pending_fd_ >= 0 && WriteAll(pending_fd_, text);
+  return pending_fd_ >= 0 && (WriteAll(pending_fd_, text) || Failed(errno));
 }
 
 bool PosixJournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_end) {
   if (pending_fd_ < 0) return false;
   const std::string lock_path = journal_ + kLockSuffix;
   const int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (lock_fd < 0) return false;
+  if (lock_fd < 0) return Failed(errno);
   bool done = false;
-  if (LockWithin(lock_fd, kLockWaitMaxMs)) {
+  int error = 0;
+  if (!LockWithin(lock_fd, kLockWaitMaxMs)) {
+    error = errno;
+  } else {
     std::string blocks;
     std::vector<std::string> taken;
     for (const std::string& path : PendingFiles(journal_)) {
@@ -203,6 +211,7 @@ bool PosixJournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
       done = WriteAll(fd, blocks);
       done = ::close(fd) == 0 && done;
     }
+    error = errno;
     // Blocks that did not go in stay pending: a later job moves them.
     if (done) {
       for (const std::string& path : taken) ::unlink(path.c_str());
@@ -212,7 +221,7 @@ bool PosixJournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
   ::close(lock_fd);
   ::close(pending_fd_);
   pending_fd_ = -1;
-  return done;
+  return done || Failed(error);
 }
 
 std::string PosixJournalStore::ReadAll(const std::string& journal_path) {
@@ -220,6 +229,15 @@ std::string PosixJournalStore::ReadAll(const std::string& journal_path) {
   std::string text = ReadPath(journal + ".1") + ReadPath(journal);
   for (const std::string& path : PendingFiles(journal)) text += ReadPath(path);
   return text;
+}
+
+bool PosixJournalStore::Failed(int error) {
+  last_error_ = error;
+  return false;
+}
+
+std::string PosixJournalStore::LastProblemText() {
+  return last_error_ == 0 ? std::string() : SystemErrorText(last_error_);
 }
 
 }  // namespace korval::platform::posix

@@ -26,6 +26,7 @@ class PosixJournalStore final : public JournalStore {
   bool Append(std::string_view text) override;
   bool Commit(std::uint64_t max_bytes, std::string_view killed_end) override;
   std::string ReadAll(const std::string& journal_path) override;
+  std::string LastProblemText() override;
 
   // How long a lock held by another job is waited for, at most.
   static constexpr int kLockWaitMaxMs = 3000;
@@ -34,6 +35,9 @@ class PosixJournalStore final : public JournalStore {
   std::string journal_;       // in the file system's encoding
   std::string pending_path_;
   int pending_fd_ = -1;
+  int last_error_ = 0;  // errno of the last failure
+
+  bool Failed(int error);  // notes error; false
 };
 
 }  // namespace korval::platform::posix

@@ -26,6 +26,11 @@ class SimFileSystem final : public FileSystem {
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
   // A folder, a file whose opening fails (access refused) or no file at all.
   OpenProblem ReadProblem(const std::string& path) override;
+  // The text given to SayProblemsAs, empty until then.
+  std::string LastProblemText() override {
+    auto lock = Lock();
+    return problem_text_;
+  }
 
   // Any thread (the capture file is written by the read thread).
   void Put(const std::string& path, std::string bytes);
@@ -41,6 +46,8 @@ class SimFileSystem final : public FileSystem {
   void FailWrites(const std::string& path) { Lock(), fail_write_.insert(Key(path)); }
   void FailDelete(const std::string& path) { Lock(), fail_delete_.insert(Key(path)); }
   void FailMove(const std::string& from) { Lock(), fail_move_.insert(Key(from)); }
+  // The system's reason the failures are said with.
+  void SayProblemsAs(std::string text) { Lock(), problem_text_ = std::move(text); }
   // Every path held, in order.
   std::vector<std::string> Paths() const;
   // The disk fills up: a file created from now on takes at most this many bytes; the
@@ -78,6 +85,7 @@ class SimFileSystem final : public FileSystem {
   int beside_count_ = 0;
   std::map<std::string, ReadFault> fail_read_at_;
   std::map<std::string, std::uint64_t> disk_full_at_;
+  std::string problem_text_;
 };
 
 }  // namespace korval::platform::sim

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "platform/win32/win32_error_text.h"
 #include "platform/win32/win32_paths.h"
 
 namespace korval::platform::win32 {
@@ -15,9 +16,13 @@ namespace {
 // ReadFile and WriteFile take a DWORD count: larger requests go in several calls.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
+using LastError = std::shared_ptr<std::atomic<std::uint32_t>>;
+
 class Win32File final : public File {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  // last_error: where a failed read or write leaves its code; the file system says it.
+  Win32File(HANDLE handle, LastError last_error)
+      : handle_(handle), last_error_(std::move(last_error)) {}
   ~Win32File() override { CloseHandle(handle_); }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
@@ -34,6 +39,7 @@ class Win32File final : public File {
     DWORD read = 0;
     if (!ReadFile(handle_, bytes, static_cast<DWORD>(std::min(count, kMaxChunk)), &read,
                   nullptr)) {
+      last_error_->store(GetLastError());
       return false;
     }
     if (got != nullptr) *got = read;
@@ -47,7 +53,10 @@ class Win32File final : public File {
     while (done < count) {
       DWORD went = 0;
       const auto chunk = static_cast<DWORD>(std::min(count - done, kMaxChunk));
-      if (!WriteFile(handle_, next + done, chunk, &went, nullptr) || went == 0) {
+      const bool written = WriteFile(handle_, next + done, chunk, &went, nullptr) != FALSE;
+      if (!written || went == 0) {
+        // A disk file that takes nothing without an error has no room left.
+        last_error_->store(written ? ERROR_DISK_FULL : GetLastError());
         done += went;
         ok = false;
         break;
@@ -66,6 +75,7 @@ class Win32File final : public File {
 
  private:
   HANDLE handle_;
+  LastError last_error_;
 };
 
 // Names already taken are tried again with the next suffix, a bounded number of times.
@@ -95,53 +105,64 @@ OpenProblem ProblemOfError(DWORD error) {
 }
 
 std::unique_ptr<File> OpenDiskFile(const std::string& path, DWORD access, DWORD sharing,
-                                   DWORD disposition) {
+                                   DWORD disposition, const LastError& last_error) {
   const std::string name = TrimTrailingBlanks(path);
-  if (name.empty()) return nullptr;
-  const HANDLE handle = CreateFileA(name.c_str(), access, sharing, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    CloseHandle(handle);
+  if (name.empty()) {
+    last_error->store(ERROR_INVALID_NAME);
     return nullptr;
   }
-  return std::make_unique<Win32File>(handle);
+  const HANDLE handle = CreateFileA(name.c_str(), access, sharing, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    last_error->store(GetLastError());
+    return nullptr;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    last_error->store(kNotADiskFileError);
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(handle, last_error);
 }
 
 }  // namespace
 
 std::unique_ptr<File> Win32FileSystem::OpenForReading(const std::string& path) {
-  return OpenDiskFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  return OpenDiskFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, last_error_);
 }
 
 std::unique_ptr<File> Win32FileSystem::CreateAlways(const std::string& path) {
-  return OpenDiskFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  return OpenDiskFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, last_error_);
 }
 
 std::unique_ptr<File> Win32FileSystem::CreateBeside(const std::string& path,
                                                     std::string* created) {
   const std::string base = TrimTrailingBlanks(path);
-  if (base.empty()) return nullptr;
+  if (base.empty()) {
+    last_error_->store(ERROR_INVALID_NAME);
+    return nullptr;
+  }
   for (int attempt = 0; attempt < kBesideAttempts; ++attempt) {
     const std::string name = base + BesideSuffix(attempt);
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       if (created != nullptr) *created = name;
-      return std::make_unique<Win32File>(handle);
+      return std::make_unique<Win32File>(handle, last_error_);
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  return nullptr;
+  return Failed(), nullptr;
 }
 
 bool Win32FileSystem::Delete(const std::string& path) {
-  return DeleteFileA(TrimTrailingBlanks(path).c_str()) != FALSE;
+  return DeleteFileA(TrimTrailingBlanks(path).c_str()) != FALSE || Failed();
 }
 
 bool Win32FileSystem::Move(const std::string& from, const std::string& to) {
   return MoveFileExA(TrimTrailingBlanks(from).c_str(), TrimTrailingBlanks(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING) != FALSE;
+                     MOVEFILE_REPLACE_EXISTING) != FALSE ||
+         Failed();
 }
 
 std::optional<std::uint64_t> Win32FileSystem::SizeOf(const std::string& path) {
@@ -166,6 +187,20 @@ OpenProblem Win32FileSystem::ReadProblem(const std::string& path) {
   const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
   CloseHandle(handle);
   return disk ? OpenProblem::kNone : OpenProblem::kNotAFile;
+}
+
+}  // namespace korval::platform::win32
+
+namespace korval::platform::win32 {
+
+bool Win32FileSystem::Failed() {
+  last_error_->store(GetLastError());
+  return false;
+}
+
+std::string Win32FileSystem::LastProblemText() {
+  const std::uint32_t error = last_error_->load();
+  return error == ERROR_SUCCESS ? std::string() : SystemErrorText(error);
 }
 
 }  // namespace korval::platform::win32

@@ -1,6 +1,7 @@
 #pragma once
 // Local files through the Windows file functions.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,6 +27,13 @@ class Win32FileSystem final : public FileSystem {
   bool Move(const std::string& from, const std::string& to) override;
   std::optional<std::uint64_t> SizeOf(const std::string& path) override;
   OpenProblem ReadProblem(const std::string& path) override;
+  std::string LastProblemText() override;
+
+ private:
+  bool Failed();  // notes GetLastError(); false
+  // Written by whichever thread fails (a capture file is written by the read thread).
+  std::shared_ptr<std::atomic<std::uint32_t>> last_error_ =
+      std::make_shared<std::atomic<std::uint32_t>>(0);
 };
 
 }  // namespace korval::platform::win32

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/win32/win32_error_text.h"
 #include "platform/win32/win32_paths.h"
 
 namespace korval::platform::win32 {
@@ -29,7 +30,11 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD wrote = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    if (!WriteFile(file, bytes.data(), chunk, &wrote, nullptr) || wrote == 0) return false;
+    if (!WriteFile(file, bytes.data(), chunk, &wrote, nullptr)) return false;
+    if (wrote == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
     bytes.remove_prefix(wrote);
   }
   return true;
@@ -114,7 +119,9 @@ std::uint32_t Win32JournalStore::ProcessId() { return GetCurrentProcessId(); }
 
 bool Win32JournalStore::Open(const std::string& journal_path) {
   journal_ = TrimTrailingBlanks(journal_path);
-  if (journal_.empty() || journal_.back() == '\\' || journal_.back() == '/') return false;
+  if (journal_.empty() || journal_.back() == '\\' || journal_.back() == '/') {
+    return Failed(ERROR_INVALID_NAME);
+  }
   MakeFolders(FolderOf(journal_));
   const std::string base = journal_ + kPendingInfix + std::to_string(GetCurrentProcessId());
   for (int attempt = 0; attempt < 10 && pending_ == INVALID_HANDLE_VALUE; ++attempt) {
@@ -122,15 +129,20 @@ bool Win32JournalStore::Open(const std::string& journal_path) {
     // Others may read it, never write or delete it, while the job runs.
     pending_ = CreateFileA(pending_path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (pending_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (pending_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+      return Failed(GetLastError());
+    }
   }
-  return pending_ != INVALID_HANDLE_VALUE;
+  return pending_ != INVALID_HANDLE_VALUE || Failed(ERROR_FILE_EXISTS);
 }
 
 bool Win32JournalStore::Append(std::string_view text) {
   if (pending_ == INVALID_HANDLE_VALUE) return false;
-  if (SetFilePointer(pending_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) return false;
-  return WriteAll(pending_, text);
+  if (SetFilePointer(pending_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+      !WriteAll(pending_, text)) {
+    return Failed(GetLastError());
+  }
+  return true;
 }
 
 bool Win32JournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_end) {
@@ -138,9 +150,12 @@ bool Win32JournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
   const HANDLE lock = CreateFileA((journal_ + kLockSuffix).c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (lock == INVALID_HANDLE_VALUE) return false;
+  if (lock == INVALID_HANDLE_VALUE) return Failed(GetLastError());
   bool done = false;
-  if (LockWithin(lock, kLockWaitMaxMs)) {
+  DWORD error = ERROR_SUCCESS;
+  if (!LockWithin(lock, kLockWaitMaxMs)) {
+    error = GetLastError();
+  } else {
     std::string blocks;
     std::vector<HANDLE> taken;
     std::vector<std::string> taken_paths;
@@ -175,7 +190,10 @@ bool Win32JournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       done = WriteAll(file, blocks);
+      if (!done) error = GetLastError();
       done = CloseHandle(file) && done;
+    } else {
+      error = GetLastError();
     }
     for (HANDLE killed : taken) CloseHandle(killed);
     if (done) {
@@ -188,7 +206,7 @@ bool Win32JournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
   CloseHandle(pending_);
   pending_ = INVALID_HANDLE_VALUE;
   if (done) DeleteFileA(pending_path_.c_str());
-  return done;
+  return done || Failed(error);
 }
 
 std::string Win32JournalStore::ReadAll(const std::string& journal_path) {
@@ -196,6 +214,15 @@ std::string Win32JournalStore::ReadAll(const std::string& journal_path) {
   std::string text = ReadPath(journal + ".1") + ReadPath(journal);
   for (const std::string& path : PendingFiles(journal)) text += ReadPath(path);
   return text;
+}
+
+bool Win32JournalStore::Failed(DWORD error) {
+  last_error_ = error;
+  return false;
+}
+
+std::string Win32JournalStore::LastProblemText() {
+  return last_error_ == ERROR_SUCCESS ? std::string() : SystemErrorText(last_error_);
 }
 
 }  // namespace korval::platform::win32

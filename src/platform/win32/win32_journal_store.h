@@ -28,6 +28,7 @@ class Win32JournalStore final : public JournalStore {
   bool Append(std::string_view text) override;
   bool Commit(std::uint64_t max_bytes, std::string_view killed_end) override;
   std::string ReadAll(const std::string& journal_path) override;
+  std::string LastProblemText() override;
 
   static constexpr DWORD kLockWaitMaxMs = 3000;
 
@@ -35,6 +36,9 @@ class Win32JournalStore final : public JournalStore {
   std::string journal_;
   std::string pending_path_;
   HANDLE pending_ = INVALID_HANDLE_VALUE;
+  DWORD last_error_ = ERROR_SUCCESS;  // of the last failure
+
+  bool Failed(DWORD error);  // notes error; false
 };
 
 }  // namespace korval::platform::win32

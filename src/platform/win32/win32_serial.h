@@ -28,7 +28,9 @@ class Win32SerialPorts : public SerialPorts {
   bool SetCommConfig(PortHandle port, const Record& config, std::uint32_t size) override;
   // Reads that take what is there (MAXDWORD, 0, 0) become reads that end kReadGapMs
   // after the last byte that came, or after kReadWaitMs with none, so that an idle
-  // reading loop neither spins nor wakes more than once a second.
+  // reading loop neither spins nor wakes often: under Wine each read costs several
+  // server round trips. A stop ends the read at once through CancelRead, a close
+  // through the cancel of the pending I/O.
   bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) override;
   IoStatus Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
                 IoMode mode) override;
@@ -52,7 +54,7 @@ class Win32SerialPorts : public SerialPorts {
   std::uint32_t LastError() override;
   std::string SystemMessage(std::uint32_t code) override;
 
-  static constexpr std::uint32_t kReadWaitMs = 1000;
+  static constexpr std::uint32_t kReadWaitMs = 4000;
   static constexpr std::uint32_t kReadGapMs = 2;
   // Past the port's own time-out: a port that does not keep it is cancelled then.
   static constexpr std::uint32_t kReadBoundMs = kReadWaitMs + 100;

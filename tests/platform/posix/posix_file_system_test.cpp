@@ -79,17 +79,23 @@ TEST_F(PosixFileSystemTest, OnlyRegularFilesOpen) {
     std::string path;
     bool reads;
     bool creates;
+    const char* reason;  // the system's, in French, when the file does not open for reading
   } cases[] = {
-      {"regular", Path("plain"), true, true},
-      {"trailing blanks", Path("plain") + " \t ", true, true},
-      {"missing", Path("missing"), false, true},
-      {"folder", Path("folder"), false, false},
-      {"FIFO, without waiting for the other end", Path("fifo"), false, false},
-      {"below a regular file", Path("plain/x"), false, false},
-      {"in a missing folder", Path("none/x"), false, false},
+      {"regular", Path("plain"), true, true, ""},
+      {"trailing blanks", Path("plain") + " \t ", true, true, ""},
+      {"missing", Path("missing"), false, true, "fichier ou dossier introuvable"},
+      {"folder", Path("folder"), false, false, "c'est un dossier"},
+      {"FIFO, without waiting for the other end", Path("fifo"), false, false,
+       "ce n'est pas un fichier ordinaire"},
+      {"below a regular file", Path("plain/x"), false, false,
+       "un \xE9l\xE9ment du chemin n'est pas un dossier"},
+      {"in a missing folder", Path("none/x"), false, false, "fichier ou dossier introuvable"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(files_.OpenForReading(c.path) != nullptr, c.reads) << c.what;
+    if (!c.reads) {
+      EXPECT_EQ(files_.LastProblemText(), c.reason) << c.what;
+    }
   }
   for (const auto& c : cases) {
     EXPECT_EQ(files_.CreateAlways(c.path) != nullptr, c.creates) << c.what;

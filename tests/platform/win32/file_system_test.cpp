@@ -76,16 +76,19 @@ TEST(Win32FileSystemTest, RefusesWhatIsNoFile) {
     std::string path;
     bool can_create;
     OpenProblem problem;
+    const char* reason;  // the system's, in French, never its English text
   } cases[] = {
-      {"a missing file", folder / "missing.txt", true, OpenProblem::kMissing},
+      {"a missing file", folder / "missing.txt", true, OpenProblem::kMissing,
+       "fichier introuvable"},
       {"a file in a missing folder", folder / "missing\\file.txt", false,
-       OpenProblem::kMissing},
-      {"a folder", folder.path().string(), false, OpenProblem::kFolder},
-      {"a device", "NUL", false, OpenProblem::kNotAFile},
-      {"an empty path", "", false, OpenProblem::kMissing},
+       OpenProblem::kMissing, "dossier introuvable"},
+      {"a folder", folder.path().string(), false, OpenProblem::kFolder, "acc\xE8s refus\xE9"},
+      {"a device", "NUL", false, OpenProblem::kNotAFile, "ce n'est pas un fichier ordinaire"},
+      {"an empty path", "", false, OpenProblem::kMissing, "nom de fichier incorrect"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(files.OpenForReading(c.path), nullptr) << c.what;
+    EXPECT_EQ(files.LastProblemText(), c.reason) << c.what;
     EXPECT_EQ(files.ReadProblem(c.path), c.problem) << c.what;
     EXPECT_EQ(files.SizeOf(c.path), std::nullopt) << c.what;
     EXPECT_FALSE(files.Move(c.path, folder / "moved.txt")) << c.what;
@@ -152,6 +155,9 @@ TEST(Win32FileSystemTest, SharesAFileAsItSays) {
       other = open_other();
     }
     EXPECT_EQ(ours != nullptr && other != INVALID_HANDLE_VALUE, c.both_open) << c.what;
+    if (ours == nullptr) {
+      EXPECT_EQ(files.LastProblemText(), "fichier utilis\xE9 par un autre programme") << c.what;
+    }
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
   }
 }
