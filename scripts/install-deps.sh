@@ -7,7 +7,8 @@ set -euo pipefail
 # with mingw-w64 but are named so that a missing one is noticed. The Windows
 # window tests run on an Xvfb display of their own; imagemagick and x11-utils
 # capture and inspect it.
-# clang and its runtime libraries build the libFuzzer targets.
+# clang and its runtime libraries build the libFuzzer targets; clang-format
+# and clang-tidy are the lint stage.
 # dpkg-dev (dpkg-shlibdeps) and file let CPack compute the .deb's dependencies;
 # man-db and groff-base check the manual pages.
 packages=(
@@ -31,6 +32,8 @@ packages=(
   python3
   clang
   libclang-rt-14-dev
+  clang-format
+  clang-tidy
   dpkg-dev
   file
   man-db

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: native, ThreadSanitizer,
+# Checks the sources' layout and runs clang-tidy (lint), then builds and runs
+# every test suite: native, ThreadSanitizer,
 # AddressSanitizer + UndefinedBehaviorSanitizer, the 64-bit and 32-bit Windows
 # builds under Wine, and the fuzz targets (their corpora replayed, then a short
 # fuzz). Each suite is counted; the last line is "N passed, N failed" (with
@@ -40,6 +41,13 @@ step() {
 
 # --timeout only catches hangs; --no-tests=error catches a suite that lost its tests.
 ctest_args=(--output-on-failure --no-tests=error -j"$jobs" --timeout 600)
+
+# The layout and clang-tidy checks (scripts/lint.sh), first because they take
+# minutes where the builds take much longer. KORVAL_LINT_FORMAT=0 skips the layout.
+suite_lint() {
+  step 300 "lint: configure" cmake --preset default || return 1
+  step 900 "lint: clang-format and clang-tidy" bash scripts/lint.sh || return 1
+}
 
 suite_native() {
   step 300 "native: configure" cmake --preset default || return 1
@@ -146,7 +154,7 @@ suite_wine32() {
 }
 
 # KORVAL_TEST_SUITES="wine32" runs only the suites named.
-read -r -a suites <<<"${KORVAL_TEST_SUITES:-native package tsan asan wine64 wine32 fuzz}"
+read -r -a suites <<<"${KORVAL_TEST_SUITES:-lint native package tsan asan wine64 wine32 fuzz}"
 for s in "${suites[@]}"; do
   if ! declare -F "suite_$s" >/dev/null; then
     echo "test.sh: no suite '$s'" >&2

@@ -205,7 +205,7 @@ void CheckStatementTarget(platform::SetupProbe& probe, const std::string& path,
                 " Ko libres seulement ; un relev\xE9 peut en demander plus");
   } else {
     report.Ok("dossier du relev\xE9 " + folder + " : accessible en \xE9" "criture" +
-              (found.free_bytes ? ", " + std::to_string(*found.free_bytes / (1024 * 1024)) +
+              (found.free_bytes ? ", " + std::to_string(*found.free_bytes / (1024ull * 1024)) +
                                       " Mo libres"
                                 : std::string()));
   }

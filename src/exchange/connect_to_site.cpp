@@ -72,7 +72,7 @@ std::string CalledAddress(Process& process, const std::string& subscriber,
   log.LogProgress("Donn\xE9" "es compl\xE9mentaires :");
   log.LogProgress(complement);
   DispatchWaiting(process);
-  const std::string called = subscriber + "D" + complement;
+  std::string called = subscriber + "D" + complement;
   log.LogProgress("\n");
   log.LogProgress(called);
   log.LogProgress("\n");

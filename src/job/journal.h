@@ -17,7 +17,7 @@ namespace korval::job {
 inline constexpr const char* kJournalKey = "Journal";
 inline constexpr const char* kJournalCardKey = "JournalCarte";
 // Past this size the journal's old part moves aside: two parts of this size at most.
-inline constexpr std::uint64_t kJournalMaxBytes = 1024 * 1024;
+inline constexpr std::uint64_t kJournalMaxBytes = 1024ull * 1024;
 
 // The lines that open and close a block, and the keys of its lines, that the summary
 // reads back (in Windows-1252, as every text here; the file holds them in UTF-8).

@@ -84,12 +84,9 @@ void OnCallState(Process& process, std::uintptr_t state, std::uintptr_t mode) {
 void TakeCallHandle(Process& process, std::uint32_t device, std::uintptr_t state,
                     std::uintptr_t privilege) {
   CallData& call = process.call;
-  if (privilege == tapi::kCallPrivilegeOwner) {
-    call.call_handle = device;
-  } else if (call.call_handle == 0 && call.call_placed && device != 0 &&
-             state != tapi::kCallStateOffering) {
-    call.call_handle = device;
-  }
+  const bool first_state_names_it =
+      call.call_handle == 0 && call.call_placed && device != 0 && state != tapi::kCallStateOffering;
+  if (privilege == tapi::kCallPrivilegeOwner || first_state_names_it) call.call_handle = device;
 }
 
 // The place handed to lineMakeCall holds the handle once its request has succeeded.

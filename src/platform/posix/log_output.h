@@ -22,7 +22,7 @@ class LogOutput {
 
   // Lines held back beyond this are dropped rather than kept for a reader that
   // may never read again.
-  static constexpr std::size_t kBacklogMax = 64 * 1024;
+  static constexpr std::size_t kBacklogMax = std::size_t{64} * 1024;
   // At the end, what is still held back is given this long to go.
   static constexpr int kFinalFlushMs = 1000;
 

@@ -34,7 +34,7 @@ constexpr std::uint32_t kCallSelectAddress = 0x2;
 constexpr std::uint32_t kPrivilegeNone = 0x1;
 constexpr std::int32_t kInvalPointer = lineerr::Code(0x80000035);
 
-std::string Trim(std::string text) {
+std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);

@@ -97,7 +97,9 @@ std::vector<std::string> PendingFiles(const std::string& journal) {
   if (dir == nullptr) return found;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) == 0) found.push_back(folder + "/" + name);
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+      found.emplace_back(folder).append("/").append(name);
+    }
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end());

@@ -1,7 +1,6 @@
 #include "platform/sim/sim_serial.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace korval::platform::sim {
@@ -350,7 +349,7 @@ std::size_t SimSerialPorts::TakeQueued(SimSerialPort& port, PortHandle handle,
                                        std::uint8_t* bytes, std::size_t count) {
   const std::size_t n = std::min(count, port.queue_.size());
   if (n == 0) return 0;
-  std::memcpy(bytes, port.queue_.data(), n);
+  std::copy_n(port.queue_.data(), n, bytes);
   SimPortRecord record = MakeRecord(SimPortOp::kRead, handle);
   record.bytes = port.queue_.substr(0, n);
   record.values = {static_cast<std::uint32_t>(count)};
