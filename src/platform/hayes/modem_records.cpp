@@ -173,7 +173,8 @@ std::int32_t FillVarString(std::uint32_t format, std::string bytes, Record& var)
 
 std::optional<Translation> TranslateAddress(std::string_view address) {
   Translation translation;
-  if (address.empty() || address.front() != '+') {
+  if (address.empty()) return std::nullopt;
+  if (address.front() != '+') {
     translation.dialable = std::string(address);
     return translation;
   }

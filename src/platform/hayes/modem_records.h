@@ -104,7 +104,8 @@ std::uint32_t AddressStatesOf();
 // A canonical address ("+33 (0) 0123") as the modem dials it from France: the
 // same-country long-distance rule 0 + area code + number ("000123"), the local rule
 // when there is no area code, and 00 + country + area code + number abroad. Text that
-// is not canonical is dialled as it is. Nothing when the address is malformed.
+// is not canonical is dialled as it is. Nothing when the address is empty or
+// malformed. Every provider, the simulated one too, translates with it.
 struct Translation {
   std::string dialable;
   std::uint32_t dest_country = 0;
