@@ -67,7 +67,7 @@ std::int32_t RecordFiller::Finish(Record& out) const {
   const std::uint32_t needed = NeededSize();
   if (room < fixed_.size()) {
     if (room >= 8) out.Set32(field::kNeededSize, needed);
-    return lineerr::kStructureTooSmall;
+    return kLineErrStructureTooSmall;
   }
   for (std::uint32_t at = field::kNeededSize; at < fixed_.size(); ++at) {
     out.Set8(at, fixed_.Get8(at));

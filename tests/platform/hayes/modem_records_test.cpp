@@ -83,7 +83,7 @@ TEST(ModemRecordsTest, FillsOnlyTheFixedPartUntilTheRecordIsBigEnough) {
     std::uint32_t used;
     std::uint32_t size;
   } cases[] = {
-      {8, lineerr::kStructureTooSmall, 0, 0},
+      {8, kLineErrStructureTooSmall, 0, 0},
       {24, 0, 24, 0},
       {27, 0, 24, 0},
       {28, 0, 28, 4},
