@@ -4,18 +4,20 @@
 
 #include <cstdint>
 
+#include "platform/telephony_errors.h"
+
 namespace korval::line {
 
 // Codes that the line subsystem tests for by value.
-inline constexpr std::uint32_t kLineErrCallUnavail = 0x80000005;
-inline constexpr std::uint32_t kLineErrAllocated = 0x80000001;
-inline constexpr std::uint32_t kLineErrInUse = 0x8000000F;
-inline constexpr std::uint32_t kLineErrInvalAddress = 0x80000010;
-inline constexpr std::uint32_t kLineErrNoDevice = 0x80000042;
-inline constexpr std::uint32_t kLineErrNoMem = 0x80000044;
-inline constexpr std::uint32_t kLineErrOperationFailed = 0x80000048;
-inline constexpr std::uint32_t kLineErrResourceUnavail = 0x8000004B;
-inline constexpr std::uint32_t kLineErrReinit = 0x80000052;
+using platform::kLineErrCallUnavail;
+using platform::kLineErrAllocated;
+using platform::kLineErrInUse;
+using platform::kLineErrInvalAddress;
+using platform::kLineErrNoDevice;
+using platform::kLineErrNoMem;
+using platform::kLineErrOperationFailed;
+using platform::kLineErrResourceUnavail;
+using platform::kLineErrReinit;
 
 // The text shown for a line error code, a space followed by the constant's
 // name (" LINEERR_INUSE"), or nullptr when the value has no name: 0, a positive

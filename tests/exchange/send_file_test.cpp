@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {kNoSite}, nullptr, true},
         FailCase{"line cannot be opened", [](ExchangeHarness& h) {
                    h.telephony.ModifyDevice(0, [](auto& d) {
-                     d.faults.line_open.code = platform::sim::kLineErrOperationFailed;
+                     d.faults.line_open.code = platform::kLineErrOperationFailed;
                    });
                  },
                  {"Erreur dans l'ouverture de la ligne"}, nullptr, false},

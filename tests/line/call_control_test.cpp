@@ -61,13 +61,13 @@ TEST(PlaceCallTest, RefusalsShowTheirMessages) {
   };
   const std::vector<Case> cases = {
       {"translation fails",
-       [](SimLineDevice& d) { d.faults.translate_address.code = sim::kLineErrInvalAddress; },
+       [](SimLineDevice& d) { d.faults.translate_address.code = platform::kLineErrInvalAddress; },
        {" LINEERR_INVALADDRESS", "Erreur"}},
       {"dialable string too long for the dial buffer",
        [](SimLineDevice& d) { d.dialable = "00" + std::string(60, '1'); },
        {" LINEERR_INVALADDRESS", "Erreur"}},
       {"make call refused",
-       [](SimLineDevice& d) { d.faults.make_call.code = sim::kLineErrResourceUnavail; },
+       [](SimLineDevice& d) { d.faults.make_call.code = platform::kLineErrResourceUnavail; },
        {" LINEERR_RESOURCEUNAVAIL", "Erreur"}},
       {"address cannot make calls",
        [](SimLineDevice& d) { d.addresses = {{platform::kCallFeatureAnswer, 0, 0}}; },

@@ -84,7 +84,7 @@ TEST(StartTelephonyTest, RetriesWhileReinitialisingUntilCancel) {
               "Syst\xE8me de t\xE9l\xE9phonie en r\xE9initialisation \t\t\t\t\t   - "
               "Cliquer Annuler pour abandonner");
     if (c.answers.back() == cancel) {
-      EXPECT_EQ(static_cast<std::uint32_t>(result), kLineErrReinit);
+      EXPECT_EQ(result, kLineErrReinit);
       EXPECT_FALSE(IsTelephonyReady(h.process));
     } else {
       EXPECT_EQ(result, c.result);
@@ -95,7 +95,7 @@ TEST(StartTelephonyTest, RetriesWhileReinitialisingUntilCancel) {
 TEST(StartTelephonyTest, FailureShowsOneBoxAndLeavesTheJobFileAlone) {
   LineHarness h;
   h.telephony.ModifyDevice(0, [](SimLineDevice& d) {
-    d.faults.get_dev_config.code = platform::sim::kLineErrOperationFailed;
+    d.faults.get_dev_config.code = platform::kLineErrOperationFailed;
   });
   h.JobFile(testing::KorvalSection({"TypeAction=L", "Retour=1"}));
   const std::string before = h.JobText();

@@ -81,7 +81,7 @@ TEST(ReadThreadTest, PortWithoutIntervalTimeoutsIsNeverRead) {
 
 TEST(ReadThreadTest, NoPortHandleShowsOneBoxAndEnds) {
   ConnectedHarness h(true, [](sim::SimLineDevice& d) {
-    d.faults.get_id_call.code = sim::kLineErrOperationFailed;
+    d.faults.get_id_call.code = platform::kLineErrOperationFailed;
   });
   h.Connect();
   ASSERT_TRUE(h.process.call.read_thread);

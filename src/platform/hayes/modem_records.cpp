@@ -67,7 +67,7 @@ std::int32_t RecordFiller::Finish(Record& out) const {
   const std::uint32_t needed = NeededSize();
   if (room < fixed_.size()) {
     if (room >= 8) out.Set32(field::kNeededSize, needed);
-    return lineerr::kStructureTooSmall;
+    return kLineErrStructureTooSmall;
   }
   for (std::uint32_t at = field::kNeededSize; at < fixed_.size(); ++at) {
     out.Set8(at, fixed_.Get8(at));
@@ -173,7 +173,8 @@ std::int32_t FillVarString(std::uint32_t format, std::string bytes, Record& var)
 
 std::optional<Translation> TranslateAddress(std::string_view address) {
   Translation translation;
-  if (address.empty() || address.front() != '+') {
+  if (address.empty()) return std::nullopt;
+  if (address.front() != '+') {
     translation.dialable = std::string(address);
     return translation;
   }

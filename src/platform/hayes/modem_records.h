@@ -12,36 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/telephony_errors.h"
 #include "platform/telephony_records.h"
 
 namespace korval::platform::hayes {
-
-// Line error codes the modem line gives (the telephony API's values).
-namespace lineerr {
-inline constexpr std::int32_t Code(std::uint32_t value) { return static_cast<std::int32_t>(value); }
-inline constexpr std::int32_t kBadDeviceId = Code(0x80000002);
-inline constexpr std::int32_t kCallUnavail = Code(0x80000005);
-inline constexpr std::int32_t kIncompatibleApiVersion = Code(0x8000000C);
-inline constexpr std::int32_t kIncompatibleExtVersion = Code(0x8000000D);
-inline constexpr std::int32_t kInvalAddress = Code(0x80000010);
-inline constexpr std::int32_t kInvalAddressId = Code(0x80000011);
-inline constexpr std::int32_t kInvalAddressState = Code(0x80000013);
-inline constexpr std::int32_t kInvalAppHandle = Code(0x80000014);
-inline constexpr std::int32_t kInvalCallHandle = Code(0x80000018);
-inline constexpr std::int32_t kInvalCallSelect = Code(0x8000001B);
-inline constexpr std::int32_t kInvalCallState = Code(0x8000001C);
-inline constexpr std::int32_t kInvalDeviceClass = Code(0x80000023);
-inline constexpr std::int32_t kInvalLineHandle = Code(0x8000002B);
-inline constexpr std::int32_t kInvalLineState = Code(0x8000002C);
-inline constexpr std::int32_t kInvalMediaMode = Code(0x8000002F);
-inline constexpr std::int32_t kInvalParam = Code(0x80000032);
-inline constexpr std::int32_t kInvalPrivSelect = Code(0x80000036);
-inline constexpr std::int32_t kNoDevice = Code(0x80000042);
-inline constexpr std::int32_t kOperationFailed = Code(0x80000048);
-inline constexpr std::int32_t kResourceUnavail = Code(0x8000004B);
-inline constexpr std::int32_t kStructureTooSmall = Code(0x8000004D);
-inline constexpr std::int32_t kUninitialized = Code(0x80000050);
-}  // namespace lineerr
 
 inline constexpr std::uint32_t kStringFormatAscii = 1;
 inline constexpr std::uint32_t kStringFormatBinary = 4;
@@ -104,7 +78,8 @@ std::uint32_t AddressStatesOf();
 // A canonical address ("+33 (0) 0123") as the modem dials it from France: the
 // same-country long-distance rule 0 + area code + number ("000123"), the local rule
 // when there is no area code, and 00 + country + area code + number abroad. Text that
-// is not canonical is dialled as it is. Nothing when the address is malformed.
+// is not canonical is dialled as it is. Nothing when the address is empty or
+// malformed. Every provider, the simulated one too, translates with it.
 struct Translation {
   std::string dialable;
   std::uint32_t dest_country = 0;

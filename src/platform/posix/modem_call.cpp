@@ -8,58 +8,87 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <functional>
+#include <optional>
+#include <string_view>
 #include <system_error>
 
-#include "platform/posix/modem_chat.h"
+#include "platform/hayes/hayes_dialer.h"
 #include "platform/telephony_records.h"
 
 namespace korval::platform::posix {
 namespace {
 
-// How long the LF that completes "CONNECT ...\r" may take to come.
-constexpr int kLineFeedWaitMs = 20;
+using hayes::HayesDialer;
+using hayes::ModemAnswer;
+using hayes::ModemReply;
+using Result = hayes::HayesPort::Result;
 
 // A port without modem lines (a pty) has nothing to look at between events: the
 // carrier watch's wait is then only a safety bound.
 constexpr int kEventOnlyWatchMs = 5000;
 
-// The modem counts its guard time from when the last byte reached it, which is
-// later than when write() returned (adapter buffers, the UART's FIFO).
-constexpr std::uint32_t kGuardMarginMs = 250;
+// How long one read may wait before the deadline and a stop are looked at again.
+constexpr std::uint32_t kReadSliceMs = 250;
+// How long the port may take no byte of a command before the write fails.
+constexpr int kWriteStallMs = 2000;
 
-// What the modem gets to answer the escape and ATH within the hang-up's bound.
-constexpr std::uint32_t kHangUpAnswerMs = 500;
-// ATH goes even when the time is up: a modem still online takes it as data, harmless.
-constexpr std::uint32_t kLastCommandMs = 200;
-
-// The whole hang-up (DTR, both guard times, "+++", ATH) is bounded, about 3 s with the
-// usual timings: a modem that ignores the escape must not hold every job's end, nor
-// a stop, for the length of its reply time-outs.
-std::uint32_t HangUpBoundMs(const ModemTimings& timings) {
-  return timings.dtr_drop_ms + 2 * timings.guard_ms + kGuardMarginMs + kHangUpAnswerMs;
-}
-
-class Deadline {
+// The modem's port as the dialler sees it. Its waits end early when wake_fd (-1 for
+// none) becomes readable and stopping() then says so.
+class DevicePort final : public hayes::HayesPort {
  public:
-  explicit Deadline(std::uint32_t ms)
-      : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
-  std::uint32_t LeftMs() const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end_ - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<std::uint32_t>(left.count()) : 0;
+  DevicePort(ModemDevice& device, Clock& clock, int wake_fd, std::function<bool()> stopping)
+      : device_(device), clock_(clock), wake_fd_(wake_fd), stopping_(std::move(stopping)) {}
+
+  Result Write(std::string_view text) override {
+    std::size_t written = 0;
+    int error = 0;
+    if (device_.WriteAll(text.data(), text.size(), &written, kWriteStallMs, wake_fd_, &error)) {
+      return Result::kDone;
+    }
+    return error == ECANCELED && Stopping() ? Result::kStopped : Result::kFailed;
   }
 
+  Result Read(std::string& bytes, std::uint32_t deadline) override {
+    if (Stopping()) return Result::kStopped;
+    const auto left = static_cast<std::int32_t>(deadline - clock_.TickCount());
+    const int wait = static_cast<int>(std::clamp<std::int32_t>(left, 0, kReadSliceMs));
+    char buffer[256];
+    int error = 0;
+    const ssize_t got = device_.ReadSome(buffer, sizeof buffer, wait, wake_fd_, &error);
+    if (got < 0) return Result::kFailed;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+    return got > 0 ? Result::kDone : Result::kTimeout;
+  }
+
+  bool SetDtr(bool up) override { return device_.ChangeLines(TIOCM_DTR, up); }
+
+  std::optional<bool> Carrier() override {
+    int bits = 0;
+    if (!device_.GetLines(&bits)) return std::nullopt;
+    return (bits & TIOCM_CAR) != 0;
+  }
+
+  std::uint32_t DrainQuietMs(std::uint32_t bound_ms) override {
+    device_.Drain(static_cast<int>(bound_ms));
+    return device_.QuietFor();
+  }
+
+  void Pause(std::uint32_t ms) override { ::poll(nullptr, 0, static_cast<int>(ms)); }
+
  private:
-  std::chrono::steady_clock::time_point end_;
+  bool Stopping() const { return stopping_ && stopping_(); }
+
+  ModemDevice& device_;
+  Clock& clock_;
+  const int wake_fd_;
+  const std::function<bool()> stopping_;
 };
 
 void Signal(int fd) {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
 }
-
-void Pause(std::uint32_t ms) { ::poll(nullptr, 0, static_cast<int>(ms)); }
 
 bool IsGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
@@ -115,7 +144,8 @@ void ModemCall::Close() {
   close_ = true;
   Signal(wake_fd_);
   // Every wait of the thread is bounded; this is the longest hang-up, with a margin.
-  const int bound = static_cast<int>(HangUpBoundMs(timings_) + kLastCommandMs + 1000);
+  const int bound = static_cast<int>(HayesDialer::HangUpBoundMs(timings_) +
+                                     HayesDialer::kLastCommandMs + 1000);
   pollfd done = {done_fd_, POLLIN, 0};
   ::poll(&done, 1, bound);
   thread_.join();
@@ -157,16 +187,17 @@ void ModemCall::Run() {
 
 ModemCall::Outcome ModemCall::Place() {
   const auto interruption = [this] { return close_.load() ? Outcome::kClosed : Outcome::kDropped; };
-  ModemChat chat(*device_, wake_fd_, [this] { return Stopping(); });
+  DevicePort port(*device_, clock_, wake_fd_, [this] { return Stopping(); });
+  HayesDialer dialer(port, clock_, timings_);
   device_->DropUnread();
   device_->Flush(TCIFLUSH);
   device_->SetConnectRate(0);
 
   if (!init_.empty()) {
-    const ChatOutcome answer = chat.Command(init_, timings_.reply_ms);
-    if (answer.kind == ChatOutcome::Kind::kInterrupted) return interruption();
-    if (answer.kind != ChatOutcome::Kind::kDone || answer.reply != ModemReply::kOk) {
-      if (answer.kind == ChatOutcome::Kind::kDone) {
+    const ModemAnswer answer = dialer.Initialise(init_);
+    if (answer.result == Result::kStopped) return interruption();
+    if (answer.result != Result::kDone || answer.reply != ModemReply::kOk) {
+      if (answer.result == Result::kDone) {
         Warn("Le modem " + device_->path() + " refuse la commande d'initialisation \xAB " +
              init_ + " \xBB (r\xE9ponse \xAB " + answer.line + " \xBB).");
       } else {
@@ -178,32 +209,31 @@ ModemCall::Outcome ModemCall::Place() {
     }
   }
 
-  chat.scanner().Clear();
   device_->NoteCarrierBeforeCall();
-  const ChatOutcome sent = chat.Send("ATD" + dial_ + "\r");
-  if (sent.kind == ChatOutcome::Kind::kInterrupted) return interruption();
-  if (sent.kind != ChatOutcome::Kind::kDone) {
+  const Result sent = dialer.Dial(dial_);
+  if (sent == Result::kStopped) return interruption();
+  if (sent != Result::kDone) {
     Warn("Le modem " + device_->path() + " ne prend pas la commande de num\xE9rotation.");
     Report(kCallStateDisconnected, kDisconnectUnavail);
     return Outcome::kEnded;
   }
   Report(kCallStateDialing);
 
-  const ChatOutcome verdict = chat.Await(timings_.dial_timeout_ms);
-  switch (verdict.kind) {
-    case ChatOutcome::Kind::kInterrupted:
+  const ModemAnswer verdict = dialer.AwaitVerdict();
+  switch (verdict.result) {
+    case Result::kStopped:
       return interruption();
-    case ChatOutcome::Kind::kTimeout:
+    case Result::kTimeout:
       Warn("Le modem " + device_->path() + " n'a pas obtenu la communication (d\xE9lai de " +
            std::to_string((timings_.dial_timeout_ms + 999) / 1000) + " s d\xE9pass\xE9).");
       AbortDial();
       Report(kCallStateDisconnected, kDisconnectUnavail);
       return Outcome::kEnded;
-    case ChatOutcome::Kind::kFailed:
+    case Result::kFailed:
       Warn("Le modem " + device_->path() + " ne r\xE9pond plus.");
       Report(kCallStateDisconnected, kDisconnectUnavail);
       return Outcome::kEnded;
-    case ChatOutcome::Kind::kDone:
+    case Result::kDone:
       break;
   }
   if (verdict.reply != ModemReply::kConnect) {
@@ -214,15 +244,8 @@ ModemCall::Outcome ModemCall::Place() {
 
   device_->SetConnectRate(hayes::ConnectRate(verdict.line));
   // What came after the CONNECT line belongs to the data stream (the far end may
-  // speak at once); the LF of a CR LF ending is the modem's.
-  ReplyScanner& scanner = chat.scanner();
-  if (scanner.AwaitingLineFeed()) {
-    char more[256];
-    int error = 0;
-    const ssize_t got = device_->ReadSome(more, sizeof more, kLineFeedWaitMs, -1, &error);
-    if (got > 0) scanner.Feed(std::string_view(more, static_cast<std::size_t>(got)));
-  }
-  device_->Unread(scanner.TakeRest());
+  // speak at once).
+  device_->Unread(dialer.TakeData());
   Report(kCallStateConnected);
   return Outcome::kConnected;
 }
@@ -264,35 +287,14 @@ ModemCall::Outcome ModemCall::Serve() {
 
 void ModemCall::AbortDial() {
   if (device_->hung_up()) return;
-  // Any character stops a dialling modem.
-  ModemChat chat(*device_, -1, nullptr);
-  if (chat.Send("\r").kind != ChatOutcome::Kind::kDone) return;
-  const ChatOutcome answer = chat.Await(timings_.reply_ms);
-  if (answer.kind == ChatOutcome::Kind::kDone && answer.reply == ModemReply::kConnect) {
-    HangUpOnline();
-  }
+  DevicePort port(*device_, clock_, -1, nullptr);
+  HayesDialer(port, clock_, timings_).AbortDial();
 }
 
 void ModemCall::HangUpOnline() {
   if (device_->hung_up()) return;
-  const Deadline deadline(HangUpBoundMs(timings_));
-  if (device_->ChangeLines(TIOCM_DTR, false)) {
-    Pause(timings_.dtr_drop_ms);
-    device_->ChangeLines(TIOCM_DTR, true);
-    int bits = 0;
-    // A modem told to ignore DTR (AT&D0) still holds the carrier.
-    if (!device_->GetLines(&bits) || (bits & TIOCM_CAR) == 0) return;
-  }
-  ModemChat chat(*device_, -1, nullptr);
-  // The escape needs a guard time of silence before it; the line may be quiet already.
-  device_->Drain(static_cast<int>(std::min(timings_.guard_ms, deadline.LeftMs())));
-  const std::uint32_t silence = timings_.guard_ms + kGuardMarginMs;
-  const std::uint32_t quiet = device_->QuietFor();
-  if (quiet < silence) Pause(std::min(silence - quiet, deadline.LeftMs()));
-  if (chat.Send("+++").kind != ChatOutcome::Kind::kDone) return;
-  // The modem answers OK once the second silence has passed.
-  chat.Await(std::min(timings_.guard_ms + timings_.reply_ms, deadline.LeftMs()));
-  chat.Command("ATH", std::max(std::min(timings_.reply_ms, deadline.LeftMs()), kLastCommandMs));
+  DevicePort port(*device_, clock_, -1, nullptr);
+  HayesDialer(port, clock_, timings_).HangUp();
 }
 
 void ModemCall::Report(std::uint32_t state, std::uint32_t mode) {

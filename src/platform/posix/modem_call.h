@@ -11,15 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/hayes/hayes_dialer.h"
 #include "platform/posix/modem_device.h"
+#include "platform/posix/posix_clock.h"
 
 namespace korval::platform::posix {
 
-struct ModemTimings {
-  std::uint32_t reply_ms = 5000;          // for OK after a command
-  std::uint32_t dial_timeout_ms = 60000;  // for the verdict after ATD
-  std::uint32_t guard_ms = 1000;          // silence before and after "+++"
-  std::uint32_t dtr_drop_ms = 500;        // DTR held low to hang up
+struct ModemTimings : hayes::DialTimings {
   // How often the carrier detect line is looked at, on a port that has one: its fall
   // wakes no poll (the port is opened with CLOCAL), and TIOCMIWAIT cannot wait
   // together with the stop event. A hang-up the port or the modem reports ends the
@@ -69,6 +67,7 @@ class ModemCall {
   const std::string init_;
   const std::string dial_;
   const ModemTimings timings_;
+  PosixClock clock_;
   const CallReports reports_;
   const int wake_fd_;  // readable once Drop or Close asks the thread to stop
   const int done_fd_;  // readable once the thread has ended

@@ -32,7 +32,7 @@ using hayes::Translation;
 
 constexpr std::uint32_t kCallSelectAddress = 0x2;
 constexpr std::uint32_t kPrivilegeNone = 0x1;
-constexpr std::int32_t kInvalPointer = lineerr::Code(0x80000035);
+constexpr std::int32_t kInvalPointer = LineErrorCode(0x35);
 
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -158,29 +158,29 @@ std::string ModemTelephony::OpenFailureText(const ModemLineConfig& config,
   const std::string modem = "Le modem " + Describe(config);
   switch (result.status) {
     case PortOpenStatus::kBusy:
-      *code = lineerr::kResourceUnavail;
+      *code = kLineErrResourceUnavail;
       return modem + " est d\xE9j\xE0 utilis\xE9 par un autre programme" +
              (result.holder > 0 ? " (processus " + std::to_string(result.holder) + ")."
                                 : std::string("."));
     case PortOpenStatus::kMissing:
-      *code = lineerr::kNoDevice;
+      *code = kLineErrNoDevice;
       return modem + " est introuvable : le port n'existe pas.";
     case PortOpenStatus::kNotSerial:
-      *code = lineerr::kNoDevice;
+      *code = kLineErrNoDevice;
       return modem + " est inutilisable : ce n'est pas un port s\xE9rie.";
     case PortOpenStatus::kDenied:
-      *code = lineerr::kResourceUnavail;
+      *code = kLineErrResourceUnavail;
       return modem + " est inaccessible : droits insuffisants sur le port "
                      "(groupe dialout par exemple).";
     default:
-      *code = lineerr::kOperationFailed;
+      *code = kLineErrOperationFailed;
       return modem + " ne peut pas \xEAtre ouvert : " + SystemErrorText(result.error) + ".";
   }
 }
 
 std::int32_t ModemTelephony::OpenFailure(const ModemLineConfig& config,
                                          const PortOpenResult& result) {
-  std::int32_t code = lineerr::kOperationFailed;
+  std::int32_t code = kLineErrOperationFailed;
   diagnostics_.Warn(OpenFailureText(config, result, &code));
   return code;
 }
@@ -254,9 +254,9 @@ std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle, 
   if (app == nullptr || device_count == nullptr || !callback) return kInvalPointer;
   std::lock_guard lock(mutex_);
   // One application at a time: the program initialises once per run.
-  if (app_) return lineerr::kOperationFailed;
+  if (app_) return kLineErrOperationFailed;
   if (!TakeFirstFreeModem(ReadModemLines(profiles_, diagnostics_))) {
-    return lineerr::kResourceUnavail;
+    return kLineErrResourceUnavail;
   }
   if (devices_.empty()) {
     // Said before the start-up's own message, which names no cause.
@@ -278,7 +278,7 @@ std::int32_t ModemTelephony::lineShutdown(std::uint32_t app) {
   std::vector<Detached> closing;
   {
     std::lock_guard lock(mutex_);
-    if (!AppValid(app)) return lineerr::kInvalAppHandle;
+    if (!AppValid(app)) return kLineErrInvalAppHandle;
     while (!lines_.empty()) closing.push_back(DetachLine(lines_.begin()));
     app_->alive = false;
     app_.reset();
@@ -292,9 +292,9 @@ std::int32_t ModemTelephony::lineNegotiateAPIVersion(std::uint32_t app, std::uin
                                                      std::uint32_t low, std::uint32_t high,
                                                      std::uint32_t* version) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  if (low > kApiVersion14 || high < kApiVersion14) return lineerr::kIncompatibleApiVersion;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
+  if (low > kApiVersion14 || high < kApiVersion14) return kLineErrIncompatibleApiVersion;
   if (version == nullptr) return kInvalPointer;
   *version = kApiVersion14;
   return 0;
@@ -304,19 +304,19 @@ std::int32_t ModemTelephony::lineGetDevCaps(std::uint32_t app, std::uint32_t dev
                                             std::uint32_t version, std::uint32_t ext_version,
                                             Record& caps) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  if (version != kApiVersion14) return lineerr::kIncompatibleApiVersion;
-  if (ext_version != 0) return lineerr::kIncompatibleExtVersion;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
+  if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
+  if (ext_version != 0) return kLineErrIncompatibleExtVersion;
   return FillDevCaps(device, devices_[device], caps);
 }
 
 std::int32_t ModemTelephony::lineGetDevConfig(std::uint32_t device, Record& config,
                                               const std::string& device_class) {
-  if (!IsDataModemClass(device_class)) return lineerr::kInvalDeviceClass;
+  if (!IsDataModemClass(device_class)) return kLineErrInvalDeviceClass;
   std::lock_guard lock(mutex_);
-  if (!app_) return lineerr::kUninitialized;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
+  if (!app_) return kLineErrUninitialized;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
   std::shared_ptr<ModemDevice> port = HeldPortOf(device);
   if (!port) {
     // Taken only for the time of the reading.
@@ -325,25 +325,25 @@ std::int32_t ModemTelephony::lineGetDevConfig(std::uint32_t device, Record& conf
     if (!port) return OpenFailure(devices_[device], result);
   }
   struct termios settings;
-  if (!port->GetSettings(&settings)) return lineerr::kOperationFailed;
+  if (!port->GetSettings(&settings)) return kLineErrOperationFailed;
   return FillVarString(kStringFormatBinary, SaveSettingsBlock(settings), config);
 }
 
 std::int32_t ModemTelephony::lineSetDevConfig(std::uint32_t device, const std::string& block,
                                               const std::string& device_class) {
-  if (!IsDataModemClass(device_class)) return lineerr::kInvalDeviceClass;
+  if (!IsDataModemClass(device_class)) return kLineErrInvalDeviceClass;
   const std::optional<struct termios> settings = LoadSettingsBlock(block);
-  if (!settings) return lineerr::kInvalParam;
+  if (!settings) return kLineErrInvalParam;
   std::lock_guard lock(mutex_);
-  if (!app_) return lineerr::kUninitialized;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
+  if (!app_) return kLineErrUninitialized;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
   std::shared_ptr<ModemDevice> port = HeldPortOf(device);
   if (!port) {
     PortOpenResult result;
     port = ModemDevice::Open(devices_[device].port, options_.lock_folders, &result);
     if (!port) return OpenFailure(devices_[device], result);
   }
-  return port->SetSettings(*settings) ? 0 : lineerr::kOperationFailed;
+  return port->SetSettings(*settings) ? 0 : kLineErrOperationFailed;
 }
 
 std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
@@ -351,23 +351,23 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
                                       std::uint32_t ext_version, std::uintptr_t callback_instance,
                                       std::uint32_t privileges, std::uint32_t media_modes) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
   if (line == nullptr) return kInvalPointer;
-  if (version != kApiVersion14) return lineerr::kIncompatibleApiVersion;
-  if (ext_version != 0) return lineerr::kIncompatibleExtVersion;
+  if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
+  if (ext_version != 0) return kLineErrIncompatibleExtVersion;
   const bool watching = privileges == kPrivilegeNone;
   if (!watching && (privileges == 0 ||
                     (privileges & ~(kCallPrivilegeMonitor | kCallPrivilegeOwner)) != 0)) {
-    return lineerr::kInvalPrivSelect;
+    return kLineErrInvalPrivSelect;
   }
   if ((privileges & kCallPrivilegeOwner) && media_modes != kMediaModeDataModem) {
-    return lineerr::kInvalMediaMode;
+    return kLineErrInvalMediaMode;
   }
   const ModemLineConfig& config = devices_[device];
   if (OpenPortOf(device)) {
     diagnostics_.Warn("Le modem " + Describe(config) + " est d\xE9j\xE0 ouvert.");
-    return lineerr::kResourceUnavail;
+    return kLineErrResourceUnavail;
   }
   // The modem held since lineInitialize becomes the line's, and is given back with it.
   std::shared_ptr<ModemDevice> port = device == 0 ? std::move(held_) : nullptr;
@@ -378,13 +378,13 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
   }
 
   struct termios settings;
-  if (!port->GetSettings(&settings)) return lineerr::kOperationFailed;
+  if (!port->GetSettings(&settings)) return kLineErrOperationFailed;
   MakeModemSettings(settings, *SpeedFromBps(config.bps));
   if (!port->SetSettings(settings)) {
     diagnostics_.Warn("Le modem " + Describe(config) + " refuse les r\xE9glages du port : " +
                       SystemErrorText(errno) + ".");
     port->Release();
-    return lineerr::kOperationFailed;
+    return kLineErrOperationFailed;
   }
   // Ready: where the port has modem lines, DTR and RTS up.
   port->ChangeLines(TIOCM_DTR | TIOCM_RTS, true);
@@ -406,7 +406,7 @@ std::int32_t ModemTelephony::lineClose(std::uint32_t line) {
   {
     std::lock_guard lock(mutex_);
     const auto it = lines_.find(line);
-    if (it == lines_.end()) return lineerr::kInvalLineHandle;
+    if (it == lines_.end()) return kLineErrInvalLineHandle;
     detached = DetachLine(it);
   }
   FinishDetached(detached);
@@ -419,33 +419,33 @@ std::int32_t ModemTelephony::lineGetAddressCaps(std::uint32_t app, std::uint32_t
                                                 std::uint32_t address, std::uint32_t version,
                                                 std::uint32_t ext_version, Record& caps) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  if (address != 0) return lineerr::kInvalAddressId;
-  if (version != kApiVersion14) return lineerr::kIncompatibleApiVersion;
-  if (ext_version != 0) return lineerr::kIncompatibleExtVersion;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
+  if (address != 0) return kLineErrInvalAddressId;
+  if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
+  if (ext_version != 0) return kLineErrIncompatibleExtVersion;
   return FillAddressCaps(device, devices_[device], caps);
 }
 
 std::int32_t ModemTelephony::lineGetTranslateCaps(std::uint32_t app, std::uint32_t version,
                                                   Record& caps) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (version != kApiVersion14) return lineerr::kIncompatibleApiVersion;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
   return FillTranslateCaps(caps);
 }
 
 std::int32_t ModemTelephony::lineGetLineDevStatus(std::uint32_t line, Record& status) {
   std::lock_guard lock(mutex_);
-  if (lines_.count(line) == 0) return lineerr::kInvalLineHandle;
+  if (lines_.count(line) == 0) return kLineErrInvalLineHandle;
   return FillLineDevStatus(ActivityOf(line), status);
 }
 
 std::int32_t ModemTelephony::lineGetAddressStatus(std::uint32_t line, std::uint32_t address,
                                                   Record& status) {
   std::lock_guard lock(mutex_);
-  if (lines_.count(line) == 0) return lineerr::kInvalLineHandle;
-  if (address != 0) return lineerr::kInvalAddressId;
+  if (lines_.count(line) == 0) return kLineErrInvalLineHandle;
+  if (address != 0) return kLineErrInvalAddressId;
   return FillAddressStatus(ActivityOf(line), status);
 }
 
@@ -453,9 +453,9 @@ std::int32_t ModemTelephony::lineSetStatusMessages(std::uint32_t line, std::uint
                                                    std::uint32_t address_states) {
   std::lock_guard lock(mutex_);
   const auto it = lines_.find(line);
-  if (it == lines_.end()) return lineerr::kInvalLineHandle;
-  if (line_states & ~LineStatesOf()) return lineerr::kInvalLineState;
-  if (address_states & ~AddressStatesOf()) return lineerr::kInvalAddressState;
+  if (it == lines_.end()) return kLineErrInvalLineHandle;
+  if (line_states & ~LineStatesOf()) return kLineErrInvalLineState;
+  if (address_states & ~AddressStatesOf()) return kLineErrInvalAddressState;
   it->second.line_states = line_states;
   it->second.address_states = address_states;
   return 0;
@@ -464,19 +464,19 @@ std::int32_t ModemTelephony::lineSetStatusMessages(std::uint32_t line, std::uint
 std::int32_t ModemTelephony::lineGetID(std::uint32_t line, std::uint32_t address,
                                        std::uint32_t call, std::uint32_t select, Record& id,
                                        const std::string& device_class) {
-  if (!IsDataModemClass(device_class)) return lineerr::kInvalDeviceClass;
+  if (!IsDataModemClass(device_class)) return kLineErrInvalDeviceClass;
   std::lock_guard lock(mutex_);
   std::uint32_t line_handle = line;
   if (select == kCallSelectCall) {
     const auto it = calls_.find(call);
-    if (it == calls_.end()) return lineerr::kInvalCallHandle;
+    if (it == calls_.end()) return kLineErrInvalCallHandle;
     line_handle = it->second.line;
   } else if (select != kCallSelectLine && select != kCallSelectAddress) {
-    return lineerr::kInvalCallSelect;
+    return kLineErrInvalCallSelect;
   }
   const auto it = lines_.find(line_handle);
-  if (it == lines_.end()) return lineerr::kInvalLineHandle;
-  if (select == kCallSelectAddress && address != 0) return lineerr::kInvalAddressId;
+  if (it == lines_.end()) return kLineErrInvalLineHandle;
+  if (select == kCallSelectAddress && address != 0) return kLineErrInvalAddressId;
 
   const std::string& name = it->second.port->path();
   std::string answer(4 + name.size() + 1, '\0');
@@ -495,11 +495,11 @@ std::int32_t ModemTelephony::lineTranslateAddress(std::uint32_t app, std::uint32
                                                   const std::string& canonical, std::uint32_t,
                                                   std::uint32_t, Record& output) {
   std::lock_guard lock(mutex_);
-  if (!AppValid(app)) return lineerr::kInvalAppHandle;
-  if (device >= devices_.size()) return lineerr::kBadDeviceId;
-  if (version != kApiVersion14) return lineerr::kIncompatibleApiVersion;
+  if (!AppValid(app)) return kLineErrInvalAppHandle;
+  if (device >= devices_.size()) return kLineErrBadDeviceId;
+  if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
   const std::optional<Translation> translation = TranslateAddress(canonical);
-  if (!translation) return lineerr::kInvalAddress;
+  if (!translation) return kLineErrInvalAddress;
   return FillTranslateOutput(*translation, output);
 }
 
@@ -509,16 +509,16 @@ std::int32_t ModemTelephony::lineMakeCall(std::uint32_t line, std::uint32_t* cal
   std::unique_ptr<ModemCall> replaced;
   std::lock_guard lock(mutex_);
   const auto it = lines_.find(line);
-  if (it == lines_.end()) return lineerr::kInvalLineHandle;
+  if (it == lines_.end()) return kLineErrInvalLineHandle;
   if (call == nullptr) return kInvalPointer;
   if (call_params.size() > field::kCallMediaMode) {
     const std::uint32_t media = call_params.Get32(field::kCallMediaMode);
-    if (media != 0 && media != kMediaModeDataModem) return lineerr::kInvalMediaMode;
+    if (media != 0 && media != kMediaModeDataModem) return kLineErrInvalMediaMode;
   }
-  if (!IsDialable(dial_string)) return lineerr::kInvalAddress;
+  if (!IsDialable(dial_string)) return kLineErrInvalAddress;
   for (auto existing = calls_.begin(); existing != calls_.end(); ++existing) {
     if (existing->second.line != line) continue;
-    if (!existing->second.modem->finished()) return lineerr::kCallUnavail;
+    if (!existing->second.modem->finished()) return kLineErrCallUnavail;
     // The modem carries one call: a finished one that was never released gives way.
     replaced = std::move(existing->second.modem);
     calls_.erase(existing);
@@ -548,7 +548,7 @@ std::int32_t ModemTelephony::lineMakeCall(std::uint32_t line, std::uint32_t* cal
 
   auto modem = std::make_unique<ModemCall>(owner.port, config.init, dial_string,
                                            options_.timings, std::move(reports));
-  if (!modem->Start()) return lineerr::kResourceUnavail;
+  if (!modem->Start()) return kLineErrResourceUnavail;
   calls_.emplace(handle, Call{line, std::move(modem)});
   PostAddressState(owner, line, kAddrStateInUseOne);
   *call = handle;
@@ -559,9 +559,9 @@ std::int32_t ModemTelephony::lineDeallocateCall(std::uint32_t call) {
   std::unique_ptr<ModemCall> released;
   std::lock_guard lock(mutex_);
   const auto it = calls_.find(call);
-  if (it == calls_.end()) return lineerr::kInvalCallHandle;
+  if (it == calls_.end()) return kLineErrInvalCallHandle;
   // Only a call that has gone idle may be released by its owner.
-  if (it->second.modem->state() != kCallStateIdle) return lineerr::kInvalCallState;
+  if (it->second.modem->state() != kCallStateIdle) return kLineErrInvalCallState;
   released = std::move(it->second.modem);
   const std::uint32_t line = it->second.line;
   calls_.erase(it);
@@ -574,8 +574,8 @@ std::int32_t ModemTelephony::lineDeallocateCall(std::uint32_t call) {
 std::int32_t ModemTelephony::lineDrop(std::uint32_t call, const std::string&) {
   std::lock_guard lock(mutex_);
   const auto it = calls_.find(call);
-  if (it == calls_.end()) return lineerr::kInvalCallHandle;
-  if (it->second.modem->state() == kCallStateIdle) return lineerr::kInvalCallState;
+  if (it == calls_.end()) return kLineErrInvalCallHandle;
+  if (it->second.modem->state() == kCallStateIdle) return kLineErrInvalCallState;
   it->second.modem->Drop();
   return 0;
 }

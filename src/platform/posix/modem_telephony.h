@@ -32,7 +32,6 @@
 namespace korval::platform::posix {
 
 // The records of a modem line are the same on every back-end.
-namespace lineerr = hayes::lineerr;
 using hayes::LineActivity;
 using hayes::ModemLineConfig;
 

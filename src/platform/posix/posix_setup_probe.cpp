@@ -8,7 +8,6 @@
 #include <chrono>
 
 #include "platform/hayes/hayes_text.h"
-#include "platform/posix/modem_chat.h"
 #include "platform/posix/modem_device.h"
 #include "platform/posix/modem_telephony.h"
 #include "platform/posix/modem_termios.h"
@@ -22,13 +21,20 @@ namespace {
 // when no OK came within wait_ms.
 std::optional<std::string> AskModem(ModemDevice& device, const std::string& command,
                                     std::uint32_t wait_ms) {
-  ModemChat chat(device, -1, nullptr);
-  if (chat.Send(command + "\r").kind != ChatOutcome::Kind::kDone) return std::nullopt;
+  // How long the port may take no byte of the command before the write fails.
+  constexpr int kWriteStallMs = 2000;
+  const std::string text = command + "\r";
+  std::size_t written = 0;
+  int error = 0;
+  if (!device.WriteAll(text.data(), text.size(), &written, kWriteStallMs, -1, &error)) {
+    return std::nullopt;
+  }
+  hayes::ReplyScanner scanner;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   std::string said;
   char buffer[256];
   for (;;) {
-    while (std::optional<std::string> line = chat.scanner().NextLine()) {
+    while (std::optional<std::string> line = scanner.NextLine()) {
       const hayes::ModemReply reply = hayes::ClassifyReply(*line);
       if (reply == hayes::ModemReply::kOk) return said;
       if (reply != hayes::ModemReply::kNone) return std::nullopt;
@@ -38,10 +44,9 @@ std::optional<std::string> AskModem(ModemDevice& device, const std::string& comm
                           deadline - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) return std::nullopt;
-    int error = 0;
     const ssize_t got = device.ReadSome(buffer, sizeof buffer, static_cast<int>(left), -1, &error);
     if (got < 0) return std::nullopt;
-    chat.scanner().Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+    scanner.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
   }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/hayes/modem_records.h"
+
 namespace korval::platform::sim {
 
 namespace {
@@ -15,42 +17,6 @@ constexpr std::uint32_t kFrance = 33;
 bool EndsCall(std::uintptr_t state) {
   return state == kCallStateIdle || state == kCallStateDisconnected ||
          state == kCallStateBusy || state == kCallStateSpecialInfo;
-}
-
-struct Translated {
-  std::string dialable;
-  std::uint32_t country;
-};
-
-// "+C (A) N" dials as 0AN within France and 00CAN elsewhere; a text without the
-// plus sign is dialled as it stands.
-std::optional<Translated> TranslateCanonical(const std::string& canonical) {
-  if (canonical.empty()) return std::nullopt;
-  if (canonical[0] != '+') return Translated{canonical, kFrance};
-  std::size_t i = 1;
-  std::string country;
-  while (i < canonical.size() && canonical[i] >= '0' && canonical[i] <= '9') {
-    country += canonical[i++];
-  }
-  if (country.empty() || country.size() > 4) return std::nullopt;
-  auto skip_blanks = [&] {
-    while (i < canonical.size() && canonical[i] == ' ') ++i;
-  };
-  skip_blanks();
-  std::string area;
-  if (i < canonical.size() && canonical[i] == '(') {
-    const std::size_t close = canonical.find(')', i);
-    if (close == std::string::npos) return std::nullopt;
-    area = canonical.substr(i + 1, close - i - 1);
-    std::erase(area, ' ');
-    i = close + 1;
-    skip_blanks();
-  }
-  const std::string number = canonical.substr(i);
-  if (number.empty()) return std::nullopt;
-  const auto code = static_cast<std::uint32_t>(std::stoul(country));
-  if (code == kFrance) return Translated{"0" + area + number, code};
-  return Translated{"00" + country + area + number, code};
 }
 
 // The provider's half of a growing read: 1 when the record is big enough (dwNeededSize
@@ -748,9 +714,9 @@ std::int32_t SimTelephony::lineTranslateAddress(std::uint32_t app, std::uint32_t
   if (std::int32_t f = Fault(*d, d->config.faults.translate_address, "lineTranslateAddress")) {
     return Finish(std::move(rec), f);
   }
-  std::optional<Translated> translated = TranslateCanonical(canonical);
+  std::optional<hayes::Translation> translated = hayes::TranslateAddress(canonical);
   if (d->config.dialable) {
-    translated = Translated{*d->config.dialable, translated ? translated->country : kFrance};
+    translated = hayes::Translation{*d->config.dialable, translated ? translated->dest_country : 0};
   }
   if (!translated) return Finish(std::move(rec), kLineErrInvalAddress);
   // Both strings are counted with their terminating NUL, as the API does.
@@ -767,7 +733,7 @@ std::int32_t SimTelephony::lineTranslateAddress(std::uint32_t app, std::uint32_t
   output.Set32(24, kTranslateOutputFixed + dial_size);
   output.PutBytes(kTranslateOutputFixed + dial_size, canonical);
   output.Set32(28, kFrance);  // dwCurrentCountry
-  output.Set32(32, translated->country);
+  output.Set32(32, translated->dest_country);
   return Finish(std::move(rec), 0);
 }
 

@@ -20,33 +20,10 @@
 #include "platform/sim/sim_serial.h"
 #include "platform/sim/sim_world.h"
 #include "platform/telephony.h"
+#include "platform/telephony_errors.h"
 #include "platform/window_system.h"
 
 namespace korval::platform::sim {
-
-// LINEERR_ codes the provider answers with.
-inline constexpr std::int32_t LineErr(std::uint32_t low) {
-  return static_cast<std::int32_t>(0x80000000u | low);
-}
-inline constexpr std::int32_t kLineErrBadDeviceId = LineErr(0x02);
-inline constexpr std::int32_t kLineErrCallUnavail = LineErr(0x05);
-inline constexpr std::int32_t kLineErrIncompatibleApiVersion = LineErr(0x0C);
-inline constexpr std::int32_t kLineErrInUse = LineErr(0x0F);
-inline constexpr std::int32_t kLineErrInvalAddress = LineErr(0x10);
-inline constexpr std::int32_t kLineErrInvalAddressId = LineErr(0x11);
-inline constexpr std::int32_t kLineErrInvalAppHandle = LineErr(0x14);
-inline constexpr std::int32_t kLineErrInvalCallHandle = LineErr(0x18);
-inline constexpr std::int32_t kLineErrInvalCallSelect = LineErr(0x1B);
-inline constexpr std::int32_t kLineErrInvalCallState = LineErr(0x1C);
-inline constexpr std::int32_t kLineErrInvalDeviceClass = LineErr(0x23);
-inline constexpr std::int32_t kLineErrInvalLineHandle = LineErr(0x2B);
-inline constexpr std::int32_t kLineErrInvalMediaMode = LineErr(0x2F);
-inline constexpr std::int32_t kLineErrNoMem = LineErr(0x44);
-inline constexpr std::int32_t kLineErrOperationFailed = LineErr(0x48);
-inline constexpr std::int32_t kLineErrResourceUnavail = LineErr(0x4B);
-inline constexpr std::int32_t kLineErrStructureTooSmall = LineErr(0x4D);
-inline constexpr std::int32_t kLineErrUninitialized = LineErr(0x50);
-inline constexpr std::int32_t kLineErrReinit = LineErr(0x52);
 
 // One address of a line device.
 struct SimAddress {

@@ -54,7 +54,7 @@ TEST(ModemRecordsTest, TranslatesCanonicalAddressesAsDialledFromFrance) {
 }
 
 TEST(ModemRecordsTest, RefusesMalformedCanonicalAddresses) {
-  for (const char* bad : {"+", "+ (0) 123", "+33 (0 123", "+33 (0A) 123", "+33 (0) ", "+33 (0) 12X4"}) {
+  for (const char* bad : {"", "+", "+ (0) 123", "+33 (0 123", "+33 (0A) 123", "+33 (0) ", "+33 (0) 12X4"}) {
     EXPECT_FALSE(TranslateAddress(bad).has_value()) << bad;
   }
 }
@@ -83,7 +83,7 @@ TEST(ModemRecordsTest, FillsOnlyTheFixedPartUntilTheRecordIsBigEnough) {
     std::uint32_t used;
     std::uint32_t size;
   } cases[] = {
-      {8, lineerr::kStructureTooSmall, 0, 0},
+      {8, kLineErrStructureTooSmall, 0, 0},
       {24, 0, 24, 0},
       {27, 0, 24, 0},
       {28, 0, 28, 4},

@@ -355,12 +355,12 @@ TEST_F(ModemTelephonyTest, WithoutModem0ThereIsNoDevice) {
   profiles_.Set("MODEM1", "Port", "/dev/ttyACM1");  // not reached without MODEM0
   EXPECT_EQ(Initialize(), 0u);
   Record config(kVarStringSize);
-  EXPECT_EQ(telephony_->lineGetDevConfig(0, config, kDataModemClass), lineerr::kBadDeviceId);
+  EXPECT_EQ(telephony_->lineGetDevConfig(0, config, kDataModemClass), kLineErrBadDeviceId);
   std::uint32_t version = 0, line = 0;
   EXPECT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, kApiVersion14, kApiVersion14, &version),
-            lineerr::kBadDeviceId);
+            kLineErrBadDeviceId);
   EXPECT_EQ(telephony_->lineOpen(app_, 0, &line, kApiVersion14, 0, 0, 6, kMediaModeDataModem),
-            lineerr::kBadDeviceId);
+            kLineErrBadDeviceId);
   EXPECT_EQ(telephony_->lineShutdown(app_), 0);
 }
 
@@ -389,7 +389,7 @@ TEST_F(ModemTelephonyTest, TheDeviceRecordsAreReadByGrowing) {
   ASSERT_EQ(Initialize(), 1u);
   std::uint32_t version = 0;
   EXPECT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, 0x00020000, 0x00030000, &version),
-            lineerr::kIncompatibleApiVersion);
+            kLineErrIncompatibleApiVersion);
   ASSERT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, kApiVersion14, kApiVersion14, &version), 0);
   EXPECT_EQ(version, kApiVersion14);
 
@@ -421,7 +421,7 @@ TEST_F(ModemTelephonyTest, TheDeviceRecordsAreReadByGrowing) {
     EXPECT_EQ(record.Get32(field::kUsedSize), needed) << read.name;
   }
   Record tiny(16);
-  EXPECT_EQ(telephony_->lineGetDevCaps(app_, 0, version, 0, tiny), lineerr::kStructureTooSmall);
+  EXPECT_EQ(telephony_->lineGetDevCaps(app_, 0, version, 0, tiny), kLineErrStructureTooSmall);
 
   const std::uint32_t line = OpenLine();
   Record status(kAddressStatusSize);
@@ -431,7 +431,7 @@ TEST_F(ModemTelephonyTest, TheDeviceRecordsAreReadByGrowing) {
   ASSERT_EQ(telephony_->lineGetLineDevStatus(line, dev_status), 0);
   EXPECT_EQ(dev_status.Get32(12), 1u);  // dwNumOpens
   EXPECT_EQ(telephony_->lineSetStatusMessages(line, LineStatesOf(), AddressStatesOf()), 0);
-  EXPECT_EQ(telephony_->lineSetStatusMessages(line, 0x8, 0), lineerr::kInvalLineState);
+  EXPECT_EQ(telephony_->lineSetStatusMessages(line, 0x8, 0), kLineErrInvalLineState);
 }
 
 TEST_F(ModemTelephonyTest, TheConfigurationIsThePortSettingsAndIsWrittenBack) {
@@ -455,8 +455,8 @@ TEST_F(ModemTelephonyTest, TheConfigurationIsThePortSettingsAndIsWrittenBack) {
   EXPECT_EQ(running.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
   ASSERT_EQ(telephony_->lineClose(line), 0);
 
-  EXPECT_EQ(telephony_->lineSetDevConfig(0, "junk", kDataModemClass), lineerr::kInvalParam);
-  EXPECT_EQ(telephony_->lineSetDevConfig(0, saved, "comm"), lineerr::kInvalDeviceClass);
+  EXPECT_EQ(telephony_->lineSetDevConfig(0, "junk", kDataModemClass), kLineErrInvalParam);
+  EXPECT_EQ(telephony_->lineSetDevConfig(0, saved, "comm"), kLineErrInvalDeviceClass);
   ASSERT_EQ(telephony_->lineSetDevConfig(0, saved, kDataModemClass), 0);
   struct termios restored;
   ASSERT_EQ(::tcgetattr(modem_->keeper(), &restored), 0);
@@ -497,7 +497,7 @@ TEST_F(ModemTelephonyTest, ProgramsSpreadOverTheModemsAndTheLastFindsNoneFree) {
   ModemTelephony third(profiles_, other_windows, diagnostics_, ports_, QuickOptions(locks_));
   std::uint32_t third_app = 0;
   EXPECT_EQ(third.lineInitialize(&third_app, 0, [](auto...) {}, "troisi\xE8me", &count),
-            lineerr::kResourceUnavail);
+            kLineErrResourceUnavail);
   const std::string warnings = diagnostics_.All();
   EXPECT_NE(warnings.find("MODEM0 (" + modem_->path() + ") est d\xE9j\xE0 utilis\xE9 par un "
                           "autre programme (processus " + std::to_string(::getpid()) + ")"),
@@ -542,9 +542,9 @@ TEST_F(ModemTelephonyTest, EveryGetIdHandsOutANewHandleToTheOnePort) {
 
   Record id(256);
   EXPECT_EQ(telephony_->lineGetID(line, 0, 0, kCallSelectLine, id, "comm"),
-            lineerr::kInvalDeviceClass);
+            kLineErrInvalDeviceClass);
   EXPECT_EQ(telephony_->lineGetID(0, 0, 0x999, kCallSelectCall, id, kDataModemClass),
-            lineerr::kInvalCallHandle);
+            kLineErrInvalCallHandle);
 
   ASSERT_EQ(telephony_->lineClose(line), 0);
   EXPECT_FALSE(ports_.SetupComm(handles[1], 4096, 4096));
@@ -560,7 +560,7 @@ TEST_F(ModemTelephonyTest, TranslatesTheProgramsCanonicalAddress) {
   EXPECT_EQ(output.Get32(field::kDialableSize), 7u);
   EXPECT_EQ(output.Bytes(output.Get32(field::kDialableOffset), 7), std::string("000123\0", 7));
   EXPECT_EQ(telephony_->lineTranslateAddress(app_, 0, kApiVersion14, "+33 (0 1", 0, 0, output),
-            lineerr::kInvalAddress);
+            kLineErrInvalAddress);
 }
 
 TEST_F(ModemTelephonyTest, AConnectedCallCarriesTheDataThatCameWithConnect) {
@@ -602,7 +602,7 @@ TEST_F(ModemTelephonyTest, AConnectedCallCarriesTheDataThatCameWithConnect) {
   EXPECT_EQ(status.Get32(field::kAddrStatusFeatures), 0u);
   std::uint32_t second = 0;
   EXPECT_EQ(telephony_->lineMakeCall(line, &second, "T0456", 0, CallParams()),
-            lineerr::kCallUnavail);
+            kLineErrCallUnavail);
 }
 
 TEST_F(ModemTelephonyTest, TheModemsVerdictBecomesTheDisconnectMode) {
@@ -634,12 +634,12 @@ TEST_F(ModemTelephonyTest, TheModemsVerdictBecomesTheDisconnectMode) {
     EXPECT_FALSE(modem_->online());
 
     // Released only once idle, and a drop makes it idle.
-    EXPECT_EQ(telephony_->lineDeallocateCall(call), lineerr::kInvalCallState);
+    EXPECT_EQ(telephony_->lineDeallocateCall(call), kLineErrInvalCallState);
     ASSERT_EQ(telephony_->lineDrop(call, ""), 0);
     ASSERT_TRUE(AwaitState(kCallStateIdle));
     EXPECT_EQ(CallStates().size(), 3u);
     EXPECT_EQ(telephony_->lineDeallocateCall(call), 0);
-    EXPECT_EQ(telephony_->lineDrop(call, ""), lineerr::kInvalCallHandle);
+    EXPECT_EQ(telephony_->lineDrop(call, ""), kLineErrInvalCallHandle);
     ASSERT_EQ(telephony_->lineShutdown(app_), 0);
   }
   EXPECT_NE(diagnostics_.All().find("n'a pas obtenu la communication"), std::string::npos);
@@ -688,7 +688,7 @@ TEST_F(ModemTelephonyTest, DroppingHangsUpWithTheEscapeWhereThereIsNoDtr) {
   EXPECT_EQ(states[3].param1, kCallStateIdle);
   EXPECT_TRUE(PumpUntil([&] { return !modem_->online() && modem_->Commands().back() == "ATH"; }));
   EXPECT_EQ(modem_->Data(), "");  // the escape is not data
-  EXPECT_EQ(telephony_->lineDrop(call, ""), lineerr::kInvalCallState);
+  EXPECT_EQ(telephony_->lineDrop(call, ""), kLineErrInvalCallState);
   EXPECT_EQ(telephony_->lineDeallocateCall(call), 0);
 
   // The line takes a new call afterwards.
@@ -739,7 +739,7 @@ TEST_F(ModemTelephonyTest, ClosingTheLineMidCallHangsUpAndSaysNothingMore) {
   std::size_t got = 0;
   EXPECT_EQ(ports_.Read(port, buffer, sizeof buffer, &got, IoMode::kPlain), IoStatus::kFailed);
   EXPECT_EQ(ports_.LastError(), kErrorInvalidHandle);
-  EXPECT_EQ(telephony_->lineDrop(call, ""), lineerr::kInvalCallHandle);
+  EXPECT_EQ(telephony_->lineDrop(call, ""), kLineErrInvalCallHandle);
 }
 
 TEST_F(ModemTelephonyTest, RefusesDialStringsThatAreNoDataCall) {
@@ -749,13 +749,13 @@ TEST_F(ModemTelephonyTest, RefusesDialStringsThatAreNoDataCall) {
   for (const char* dial : {"", "T0123;", "T01\r23"}) {
     std::uint32_t call = 0;
     EXPECT_EQ(telephony_->lineMakeCall(line, &call, dial, 0, CallParams()),
-              lineerr::kInvalAddress)
+              kLineErrInvalAddress)
         << dial;
   }
   Record voice = CallParams();
   voice.Set32(field::kCallMediaMode, 0x4);
   std::uint32_t call = 0;
-  EXPECT_EQ(telephony_->lineMakeCall(line, &call, "T0123", 0, voice), lineerr::kInvalMediaMode);
+  EXPECT_EQ(telephony_->lineMakeCall(line, &call, "T0123", 0, voice), kLineErrInvalMediaMode);
 }
 
 TEST_F(ModemTelephonyTest, AddressStatesAreReportedWhenAskedFor) {

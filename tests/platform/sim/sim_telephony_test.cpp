@@ -436,7 +436,8 @@ INSTANTIATE_TEST_SUITE_P(
         TranslateCase{"LocalNumber", "+33 (0) 3613", {}, {}, 0, "003613"},
         TranslateCase{"OtherArea", "+33 (1) 45678901", {}, {}, 0, "0145678901"},
         TranslateCase{"Abroad", "+44 (20) 79460000", {}, {}, 0, "0044207946" "0000"},
-        TranslateCase{"NoArea", "+33 3613", {}, {}, 0, "03613"},
+        // A form the program never builds: the local rule of the modem providers.
+        TranslateCase{"NoArea", "+33 3613", {}, {}, 0, "3613"},
         TranslateCase{"NotCanonical", "3613", {}, {}, 0, "3613"},
         TranslateCase{"Scripted", "+33 (0) 0123", "9W0123", {}, 0, "9W0123"},
         TranslateCase{"Malformed", "+ (0) 1", {}, {}, kLineErrInvalAddress, ""},

@@ -295,7 +295,7 @@ TEST_F(TapiDoubleTest, DialsAndReportsEachVerdictAsTheApiDoes) {
     modem_->Expect(c.verdict);
     events.clear();
     HCALL call = 0;
-    const LONG request = api_.make_call(line, &call, "0123", 0, nullptr);
+    const LONG request = api_.make_call(line, &call, "T0123", 0, nullptr);
     ASSERT_GT(request, 0);
     ASSERT_TRUE(PumpUntil([&] { return !States().empty() && States().back() == c.state; },
                           kCallBoundMs));

@@ -83,7 +83,7 @@ bool CommPort::UseReplyTimeouts() {
   return SetCommTimeouts(port_, &timeouts) != 0;
 }
 
-void CommPort::SetDtr(bool up) { EscapeCommFunction(port_, up ? SETDTR : CLRDTR); }
+bool CommPort::SetDtr(bool up) { return EscapeCommFunction(port_, up ? SETDTR : CLRDTR) != 0; }
 
 bool PauseUnlessStopped(HANDLE stop, std::uint32_t ms) {
   return WaitForSingleObject(stop, ms) == WAIT_OBJECT_0;

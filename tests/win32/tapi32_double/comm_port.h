@@ -28,7 +28,8 @@ class CommPort {
   // Reads that return as soon as a byte is there, or after a slice with none: the
   // application may have left its own time-outs on the port.
   bool UseReplyTimeouts();
-  void SetDtr(bool up);
+  // False when the port has no DTR line (a pseudo-terminal under Wine).
+  bool SetDtr(bool up);
 
  private:
   Result Finish(OVERLAPPED& overlapped, BOOL started, std::uint32_t wait_ms, DWORD* moved);

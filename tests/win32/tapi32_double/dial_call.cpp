@@ -1,21 +1,73 @@
 #include "dial_call.h"
 
-#include "platform/hayes/hayes_text.h"
+#include <optional>
+#include <string_view>
+
+#include "platform/hayes/hayes_port.h"
 #include "platform/telephony_records.h"
 
 namespace korval::tapi_double {
 namespace {
 
 namespace hayes = platform::hayes;
-using Result = CommPort::Result;
+using hayes::HayesDialer;
+using hayes::ModemAnswer;
+using DialResult = hayes::HayesPort::Result;
 
-// The modem counts its guard time from when the last byte left the UART, later than
-// when the write completed.
-constexpr std::uint32_t kGuardMarginMs = 250;
 // How often the thread of a call that is up looks at the port; a drop's stop event
 // wakes it at once. The system's telephony service runs in a process of its own,
 // but this thread is the program's: each look costs it a few Wine server round trips.
 constexpr std::uint32_t kCarrierCheckMs = 2000;
+
+// The port as the dialler sees it: one byte per read, so that nothing the far end
+// sends after the verdict leaves the port, which the application reads itself.
+class DialPort final : public hayes::HayesPort {
+ public:
+  DialPort(CommPort& port, HANDLE handle, HANDLE stop, platform::Clock& clock)
+      : port_(port), handle_(handle), stop_(stop), clock_(clock) {}
+
+  HayesPort::Result Write(std::string_view text) override {
+    return Of(port_.Write(std::string(text)));
+  }
+
+  HayesPort::Result Read(std::string& bytes, std::uint32_t deadline) override {
+    const auto left = static_cast<std::int32_t>(deadline - clock_.TickCount());
+    char byte = 0;
+    const CommPort::Result read = port_.ReadByte(&byte, left > 0 ? static_cast<std::uint32_t>(left) : 0);
+    if (read == CommPort::Result::kDone) bytes += byte;
+    return Of(read);
+  }
+
+  bool SetDtr(bool up) override { return port_.SetDtr(up); }
+
+  std::optional<bool> Carrier() override {
+    DWORD status = 0;
+    if (!GetCommModemStatus(handle_, &status)) return std::nullopt;
+    return (status & MS_RLSD_ON) != 0;
+  }
+
+  // The application writes through a handle of its own: how long the line has been
+  // quiet is unknown, so the whole guard time is waited.
+  std::uint32_t DrainQuietMs(std::uint32_t) override { return 0; }
+
+  void Pause(std::uint32_t ms) override { PauseUnlessStopped(stop_, ms); }
+
+ private:
+  static HayesPort::Result Of(CommPort::Result result) {
+    switch (result) {
+      case CommPort::Result::kDone: return HayesPort::Result::kDone;
+      case CommPort::Result::kTimeout: return HayesPort::Result::kTimeout;
+      case CommPort::Result::kStopped: return HayesPort::Result::kStopped;
+      case CommPort::Result::kFailed: break;
+    }
+    return HayesPort::Result::kFailed;
+  }
+
+  CommPort& port_;
+  HANDLE handle_;
+  HANDLE stop_;
+  platform::Clock& clock_;
+};
 
 }  // namespace
 
@@ -65,8 +117,7 @@ void DialCall::Close() {
   close_ = true;
   SetEvent(stop_);
   // Every wait of the thread is bounded; this is the sum of the longest hang-up.
-  const DWORD bound = 2 * timings_.guard_ms + 3 * timings_.reply_ms + timings_.dtr_drop_ms +
-                      2 * kGuardMarginMs + 5000;
+  const DWORD bound = 2 * timings_.guard_ms + 3 * timings_.reply_ms + timings_.dtr_drop_ms + 5500;
   if (WaitForSingleObject(thread_, bound) != WAIT_OBJECT_0) {
     // A thread that outlives every bound of its own is left running rather than
     // freed under it.
@@ -133,19 +184,19 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
     Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
     return Outcome::kEnded;
   }
+  DialPort dial_port(port, port_, stop_, clock_);
+  HayesDialer dialer(dial_port, clock_, timings_);
   if (!init_.empty()) {
-    const Result sent = port.Write(init_ + "\r");
-    if (sent == Result::kStopped) return Interruption();
-    const Verdict answer = sent == Result::kDone ? AwaitReply(port, timings_.reply_ms) : Verdict{};
-    if (answer.result == Result::kStopped) return Interruption();
-    if (answer.result != Result::kDone || hayes::ClassifyReply(answer.line) != hayes::ModemReply::kOk) {
+    const ModemAnswer answer = dialer.Initialise(init_);
+    if (answer.result == DialResult::kStopped) return Interruption();
+    if (answer.result != DialResult::kDone || answer.reply != hayes::ModemReply::kOk) {
       Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
       return Outcome::kEnded;
     }
   }
-  const Result sent = port.Write("ATDT" + dial_ + "\r");
-  if (sent == Result::kStopped) return Interruption();
-  if (sent != Result::kDone) {
+  const DialResult sent = dialer.Dial(dial_);
+  if (sent == DialResult::kStopped) return Interruption();
+  if (sent != DialResult::kDone) {
     Report(platform::kCallStateDisconnected, platform::kDisconnectUnavail);
     return Outcome::kEnded;
   }
@@ -154,9 +205,9 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
     if (variant_.states_before_reply) Report(platform::kCallStateProceeding);
   }
 
-  const Verdict verdict = AwaitReply(port, timings_.dial_timeout_ms);
-  if (verdict.result == Result::kStopped) return Interruption();
-  if (verdict.result == Result::kTimeout) {
+  const ModemAnswer verdict = dialer.AwaitVerdict();
+  if (verdict.result == DialResult::kStopped) return Interruption();
+  if (verdict.result == DialResult::kTimeout) {
     // The modem is still dialling: any character stops it.
     CommPort quiet(port_, no_stop_);
     AbortDial(quiet);
@@ -165,8 +216,8 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
            hayes::DisconnectModeOf(hayes::ModemReply::kNoCarrier));
     return Outcome::kEnded;
   }
-  const hayes::ModemReply reply = verdict.result == Result::kDone
-                                      ? hayes::ClassifyReply(verdict.line)
+  const hayes::ModemReply reply = verdict.result == DialResult::kDone
+                                      ? verdict.reply
                                       : hayes::ModemReply::kNone;
   if (reply != hayes::ModemReply::kConnect) {
     const std::uint32_t mode = hayes::DisconnectModeOf(reply);
@@ -213,58 +264,16 @@ bool DialCall::CarrierLost(bool has_lines, bool* carrier_seen) {
   return lost;
 }
 
-DialCall::Verdict DialCall::AwaitReply(CommPort& port, std::uint32_t timeout_ms) {
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-  Verdict verdict;
-  std::string line;
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) {
-      verdict.result = Result::kTimeout;
-      return verdict;
-    }
-    char byte = 0;
-    const Result read = port.ReadByte(&byte, static_cast<std::uint32_t>(deadline - now));
-    if (read == Result::kTimeout) continue;
-    if (read != Result::kDone) {
-      verdict.result = read;
-      return verdict;
-    }
-    // A line ends at its LF and not before: what follows belongs to the data stream.
-    if (byte != '\n') {
-      if (byte != '\r') line += byte;
-      continue;
-    }
-    const hayes::ModemReply reply = hayes::ClassifyReply(line);
-    if (reply != hayes::ModemReply::kNone && reply != hayes::ModemReply::kRing) {
-      verdict.result = Result::kDone;
-      verdict.line = std::move(line);
-      return verdict;
-    }
-    line.clear();
-  }
-}
-
 void DialCall::AbortDial(CommPort& port) {
-  if (port.Write("\r") != Result::kDone) return;
-  const Verdict answer = AwaitReply(port, timings_.reply_ms);
-  if (answer.result == Result::kDone &&
-      hayes::ClassifyReply(answer.line) == hayes::ModemReply::kConnect) {
-    HangUpOnline(port);
-  }
+  DialPort dial_port(port, port_, no_stop_, clock_);
+  HayesDialer(dial_port, clock_, timings_).AbortDial();
 }
 
 void DialCall::HangUpOnline(CommPort& port) {
   // DTR low hangs up a modem that follows DTR (AT&D2); the escape and ATH one that
   // does not, and a pseudo-terminal, which has no DTR for the far end to see.
-  port.SetDtr(false);
-  PauseUnlessStopped(no_stop_, timings_.dtr_drop_ms);
-  port.SetDtr(true);
-  PauseUnlessStopped(no_stop_, timings_.guard_ms + kGuardMarginMs);
-  if (port.Write("+++") != Result::kDone) return;
-  AwaitReply(port, timings_.guard_ms + timings_.reply_ms);
-  if (port.Write("ATH\r") != Result::kDone) return;
-  AwaitReply(port, timings_.reply_ms);
+  DialPort dial_port(port, port_, no_stop_, clock_);
+  HayesDialer(dial_port, clock_, timings_).HangUp();
 }
 
 void DialCall::Report(std::uint32_t state, std::uint32_t mode) {

@@ -1,7 +1,7 @@
 #pragma once
-// One outgoing data call on a modem, run by a thread of its own: the init command and
-// its OK, ATDT and the modem's verdict, then, on lineDrop, the hang-up. The verdict is
-// read byte by byte up to the LF that ends it (verbose result codes, CR LF), so every
+// One outgoing data call on a modem, run by a thread of its own: the Hayes dialler's
+// init command and its OK, ATD and the modem's verdict, then, on lineDrop, its
+// hang-up. The port is read byte by byte up to the LF that ends the verdict, so every
 // byte the far end sends after CONNECT stays in the port for the application.
 //
 // While the call is up the application owns the port: the thread waits for a drop
@@ -21,16 +21,13 @@
 #include <string>
 
 #include "comm_port.h"
+#include "platform/hayes/hayes_dialer.h"
+#include "platform/win32/win32_clock.h"
 #include "provider_variant.h"
 
 namespace korval::tapi_double {
 
-struct DialTimings {
-  std::uint32_t reply_ms = 5000;          // for OK after a command
-  std::uint32_t dial_timeout_ms = 60000;  // for the verdict after ATDT
-  std::uint32_t guard_ms = 1000;          // silence before and after "+++"
-  std::uint32_t dtr_drop_ms = 500;        // DTR held low to hang up
-};
+using DialTimings = platform::hayes::DialTimings;
 
 struct DialReports {
   std::function<void(std::int32_t request, std::int32_t result)> reply;  // LINE_REPLY
@@ -58,10 +55,6 @@ class DialCall {
 
  private:
   enum class Outcome { kConnected, kEnded, kDropped, kClosed };
-  struct Verdict {
-    CommPort::Result result = CommPort::Result::kFailed;
-    std::string line;
-  };
 
   static DWORD WINAPI ThreadMain(void* self);
   void Run();
@@ -69,7 +62,6 @@ class DialCall {
   Outcome AwaitDrop();
   void ReportPortLost();
   bool CarrierLost(bool has_lines, bool* carrier_seen);
-  Verdict AwaitReply(CommPort& port, std::uint32_t timeout_ms);
   void AbortDial(CommPort& port);
   void HangUpOnline(CommPort& port);
   void Report(std::uint32_t state, std::uint32_t mode = 0);
@@ -81,6 +73,7 @@ class DialCall {
   const DialTimings timings_;
   const DialReports reports_;
   const ProviderVariant variant_;
+  platform::win32::Win32Clock clock_;
   const HANDLE stop_;       // manual-reset: Drop or Close asks the thread to stop
   const HANDLE no_stop_;    // never set: the hang-up runs to its end, within its bounds
   HANDLE thread_ = nullptr;  // written by Start and Close, on the owner's thread
