@@ -118,6 +118,7 @@ bool SimSerialPorts::Served(const SimSerialPort& port) const {
 void SimSerialPorts::SettlePort(Lock& lock, SimSerialPort& port) {
   if (port.queue_.empty() && !port.unsettled_) return;
   if (Served(port)) {
+    const SimWorld::MainThreadBlocked blocked(world_);
     const bool settled = changed_.wait_for(lock, settle_limit_, [&] {
       return !Served(port) || (port.queue_.empty() && !port.handing_on_);
     });
