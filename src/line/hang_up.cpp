@@ -2,6 +2,7 @@
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::line {
@@ -16,6 +17,7 @@ constexpr std::uint32_t kThreadEndWaitMs = 10'000;
 }  // namespace
 
 void StopReadThread(Process& process) {
+  platform::ExpectMainThread("StopReadThread");
   CallData& call = process.call;
   call.link_active = false;
   if (!call.read_thread) return;
@@ -32,6 +34,7 @@ void StopReadThread(Process& process) {
 }
 
 void HangUp(Process& process) {
+  platform::ExpectMainThread("HangUp");
   CallData& call = process.call;
   GetPortHandle(process);
   if (call.link_active || call.read_thread) StopReadThread(process);

@@ -4,6 +4,7 @@
 #include "line/line_error_names.h"
 #include "line/port_handle.h"
 #include "link/read_thread.h"
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::line {
@@ -102,6 +103,7 @@ void OnMakeCallReply(Process& process, std::uintptr_t request, std::uintptr_t re
 void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
                   std::uintptr_t, std::uintptr_t param1, std::uintptr_t param2,
                   std::uintptr_t param3) {
+  platform::ExpectMainThread("LineCallback");
   switch (message) {
     case tapi::kLineAddressState:
       GrowingRead(process.line.address_status, tapi::kAddressStatusSize,
@@ -141,6 +143,7 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
 }
 
 void OnPortLost(Process& process) {
+  platform::ExpectMainThread("OnPortLost");
   CallData& call = process.call;
   if (!call.port_lost.exchange(false)) return;
   process.os.diagnostics.DebugOutput("Le port du modem ne r\xE9pond plus !\n");

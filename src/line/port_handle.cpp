@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "line/growing_read.h"
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::line {
@@ -45,13 +46,17 @@ int ObtainPortHandle(Process& process, bool through_call) {
 
 int GetPortHandle(Process& process) { return ObtainPortHandle(process, true); }
 
-int GetLinePortHandle(Process& process) { return ObtainPortHandle(process, false); }
+int GetLinePortHandle(Process& process) {
+  platform::ExpectMainThread("GetLinePortHandle");
+  return ObtainPortHandle(process, false);
+}
 
 void ClosePort(Process& process) {
   if (auto handle = process.line.port.TakeOpen()) process.os.serial.CloseHandle(*handle);
 }
 
 void CancelPortReads(Process& process) {
+  platform::ExpectMainThread("CancelPortReads");
   std::vector<platform::PortHandle> ports;
   {
     // Copied, so that no lock of ours is held inside the port's.
@@ -63,6 +68,7 @@ void CancelPortReads(Process& process) {
 }
 
 void CloseRetiredPorts(Process& process) {
+  platform::ExpectMainThread("CloseRetiredPorts");
   std::vector<platform::PortHandle> retired;
   {
     std::lock_guard lock(process.line.retired_mutex);

@@ -4,6 +4,7 @@
 #include "line/port_handle.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::link {
@@ -26,6 +27,7 @@ int AwaitReply(Process& process, const std::string& expected, const std::string&
 
 ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
                            const std::string& alternative, std::uint32_t limit_ms) {
+  platform::ExpectMainThread("AwaitReplyWithin");
   const std::uint32_t start = process.os.clock.TickCount();
   // The first turn does not block: the reply may be in the buffer already, its
   // wake-up spent on an earlier wait.

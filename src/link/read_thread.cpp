@@ -1,8 +1,6 @@
 #include "link/read_thread.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "line/call_control.h"
 #include "line/port_handle.h"
@@ -25,6 +23,7 @@ constexpr std::uint32_t kPortLostAfterMs = 2000;
 
 class FailureBackoff {
  public:
+  explicit FailureBackoff(platform::Clock& clock) : clock_(clock) {}
   void Succeeded() {
     pause_ms_ = 0;
     failing_ms_ = 0;
@@ -33,12 +32,13 @@ class FailureBackoff {
   bool FailedAndWaited() {
     pause_ms_ = pause_ms_ == 0 ? kFirstBackoffMs : std::min(2 * pause_ms_, kLongestBackoffMs);
     if (failing_ms_ >= kPortLostAfterMs) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms_));
+    clock_.Sleep(pause_ms_);
     failing_ms_ += pause_ms_;
     return true;
   }
 
  private:
+  platform::Clock& clock_;
   std::uint32_t pause_ms_ = 0;
   std::uint32_t failing_ms_ = 0;
 };
@@ -60,7 +60,7 @@ void ReportPortLost(Process& process) {
 bool ServeOverlapped(Process& process) {
   platform::SerialPorts& serial = process.os.serial;
   char chunk[kReadChunkBytes];
-  FailureBackoff backoff;
+  FailureBackoff backoff(process.os.clock);
   while (process.call.link_active) {
     const platform::PortHandle port = process.line.port.handle();
     std::size_t count = 0;
@@ -81,7 +81,7 @@ bool ServeOverlapped(Process& process) {
 bool ServePlain(Process& process) {
   platform::SerialPorts& serial = process.os.serial;
   char chunk[kReadChunkBytes];
-  FailureBackoff backoff;
+  FailureBackoff backoff(process.os.clock);
   while (process.call.link_active) {
     std::size_t count = 0;
     const IoStatus status = serial.Read(process.line.port.handle(), chunk, sizeof chunk,

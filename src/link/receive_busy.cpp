@@ -1,10 +1,12 @@
 #include "link/receive_busy.h"
 
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::link {
 
 void TakeReceiveBusy(Process& process) {
+  platform::ExpectMainThread("TakeReceiveBusy");
   while (process.receive.busy.test_and_set(std::memory_order_acquire)) {
     process.os.windows.PumpMessage();
   }
@@ -17,6 +19,7 @@ void TakeReceiveBusyOnReader(Process& process) {
 }
 
 void ReleaseReceiveBusy(Process& process) {
+  platform::ExpectMainThread("ReleaseReceiveBusy");
   process.receive.busy.clear(std::memory_order_release);
   process.receive.busy.notify_all();
 }

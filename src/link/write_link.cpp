@@ -1,5 +1,6 @@
 #include "link/write_link.h"
 
+#include "platform/main_thread.h"
 #include "process/process.h"
 
 namespace korval::link {
@@ -8,6 +9,7 @@ constexpr const char* kWriteProblem = "Probl\xE8me dans l'\xE9" "criture des don
 }  // namespace
 
 std::size_t WriteLink(Process& process, const char* bytes, std::size_t count) {
+  platform::ExpectMainThread("WriteLink");
   if (!process.call.link_active || count == 0) return 0;
   platform::SerialPorts& serial = process.os.serial;
   const platform::PortHandle port = process.line.port.handle();

@@ -9,6 +9,9 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual std::uint32_t TickCount() = 0;
+  // The calling thread waits ms on this clock's time, so that a simulated clock
+  // covers the pauses of every thread.
+  virtual void Sleep(std::uint32_t ms) = 0;
 };
 
 }  // namespace korval::platform

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/main_thread.h"
+
 namespace korval::platform {
 
 int QueuedWindowSystem::RunModal(const DialogResource& dialog, DialogEvents& events) {
+  ExpectMainThread("RunModal");
   const WindowHandle window = next_window_++;
   WindowRecord& record = windows_[window];
   record.dialog_id = dialog.id;
@@ -87,6 +90,7 @@ void QueuedWindowSystem::ListDelete(WindowHandle window, std::size_t index) {
 }
 
 void QueuedWindowSystem::ListAdd(WindowHandle window, const std::string& text) {
+  ExpectMainThread("ListAdd");
   if (WindowRecord* record = Find(window)) {
     record->list.push_back(text);
     OnListChanged(window, *record);
@@ -107,12 +111,14 @@ void QueuedWindowSystem::KillTimer(WindowHandle window, std::uint32_t id) {
 }
 
 void QueuedWindowSystem::PumpMessage() {
+  ExpectMainThread("PumpMessage");
   if (RunPostedTask()) return;
   if (RunDueTimer()) return;
   WaitIdle(NextTimerDueIn());
 }
 
 void QueuedWindowSystem::PumpMessageWithin(std::uint32_t wait_bound_ms) {
+  ExpectMainThread("PumpMessageWithin");
   if (RunPostedTask()) return;
   if (RunDueTimer()) return;
   const std::optional<std::uint32_t> timer_due = NextTimerDueIn();

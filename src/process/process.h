@@ -9,6 +9,7 @@
 #include "job/job_state.h"
 #include "line/line_state.h"
 #include "link/link_state.h"
+#include "platform/main_thread.h"
 #include "platform/platform.h"
 
 namespace korval {
@@ -17,7 +18,9 @@ struct Process {
   Process(platform::Platform& platform_services, std::string application_name)
       : os(platform_services),
         app_name(std::move(application_name)),
-        log(platform_services.diagnostics) {}
+        log(platform_services.diagnostics) {
+    platform::RecordMainThread();
+  }
 
   // Stops a read thread that is still running: it uses this object's state.
   ~Process();

@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A reply wait that ends with the call closes the port then, not at the line's
 // shut-down.
-TEST(DialogueGuardTest2, PortClosedWhenTheWaitEndsWithTheCall) {
+TEST(DialoguePortReleaseTest, PortClosedWhenTheWaitEndsWithTheCall) {
   for (netemu::Step step : {netemu::Step::kBanner, netemu::Step::kCom}) {
     ExchangeHarness h;
     h.Bank().drop_at = step;

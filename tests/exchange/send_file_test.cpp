@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SendCase{"D", 560, 2, "Envoi de la DADS R\xE9seau !", false, true},
                       SendCase{"L", 160, 2, "Envoi fichier L.C.R !", true, true}));
 
-TEST(SendFileJobTest2, NuiAndComplementReachThePadOnOneLine) {
+TEST(SendFileCallCardAndRecordsTest, NuiAndComplementReachThePadOnOneLine) {
   ExchangeHarness h;
   h.WinIni("[175000123]\r\nNUI=ABC123\r\nCOMPLEMENT=XY9\r\n");
   h.sim.files.Put(kDataFile, RecordsOf(1, 160));
@@ -93,7 +93,7 @@ TEST(SendFileJobTest2, NuiAndComplementReachThePadOnOneLine) {
   EXPECT_TRUE(h.Logged("NUI : ABC123"));
 }
 
-TEST(SendFileJobTest2, PlainSubscriberLineWithoutSettings) {
+TEST(SendFileCallCardAndRecordsTest, PlainSubscriberLineWithoutSettings) {
   ExchangeHarness h;
   h.WinIni("[175000123]\r\nCOMPLEMENT=\r\n");
   h.sim.files.Put(kDataFile, RecordsOf(1, 160));
@@ -309,7 +309,7 @@ TEST(SendFileTest, TheAcknowledgementHasItsOwnLimit) {
   }
 }
 
-TEST(SendFileJobTest2, RefusedCardKeepsTheBanksCodes) {
+TEST(SendFileCallCardAndRecordsTest, RefusedCardKeepsTheBanksCodes) {
   ExchangeHarness h;
   h.sim.files.Put(kDataFile, RecordsOf(1, 160));
   h.Bank().verdict = "NOK";
@@ -321,7 +321,7 @@ TEST(SendFileJobTest2, RefusedCardKeepsTheBanksCodes) {
   EXPECT_TRUE(h.BankSaw().records.empty());
 }
 
-TEST(SendFileJobTest2, TrailingLineEndsAreNotData) {
+TEST(SendFileCallCardAndRecordsTest, TrailingLineEndsAreNotData) {
   ExchangeHarness h;
   h.sim.files.Put(kDataFile, RecordsOf(2, 160) + "\r\n\x1A");
   EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);

@@ -110,25 +110,32 @@ TEST(ReadThreadTest, LinkAlreadyDownMakesNoReadButRunsTheEndSteps) {
 }
 
 // A few failures are cleared and reading goes on; failures that last (the port went
-// away) are tried a few times a second, then the call ends as a hang-up does.
+// away) are tried a few times a second, then the call ends as a hang-up does. The
+// pauses between tries pass on the simulated clock.
 TEST(ReadThreadTest, ReadErrorsAreClearedUntilTheyLast) {
   struct Case {
     unsigned failures;
     bool port_lost;
+    std::uint64_t paused_ms;  // the pauses before the last failure seen
   };
-  for (const Case c : {Case{3, false}, Case{100000, true}}) {
+  for (const Case c : {Case{3, false, 10 + 20}, Case{8, false, 10 + 20 + 40 + 80 + 160 + 500},
+                       Case{100000, true, 310 + 7 * 250}}) {
     ConnectedHarness h;
     h.Connect();
     h.Port().FailNextReads(c.failures);
-    // The faults fall on reads made in real time: wait for them, with a bound.
+    // The faults fall on reads made in real time, the pauses on simulated time: wait
+    // for them, with a bound on both.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     auto waiting = [&] {
       return c.port_lost ? h.process.call.read_thread->IsRunning()
                          : h.Port().Count(SimPortOp::kClearCommError) < c.failures;
     };
-    while (waiting() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::uint64_t start_ms = h.sim.world.Now();
+    while (waiting() && std::chrono::steady_clock::now() < deadline &&
+           h.sim.world.Now() - start_ms < 60'000) {
+      h.PumpFor(5);
     }
+    EXPECT_GE(h.sim.world.Now() - start_ms, c.paused_ms) << c.failures;
     EXPECT_GE(h.Port().Count(SimPortOp::kClearCommError), std::min(c.failures, 3u));
     if (!c.port_lost) {
       h.Port().Deliver("COM");

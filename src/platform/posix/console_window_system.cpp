@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "platform/main_thread.h"
 #include "platform/posix/transfer_status_line.h"
 #include "platform/text_encoding.h"
 
@@ -45,6 +46,7 @@ void ConsoleWindowSystem::InstallCloseSignals() {
 
 int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
                                     const std::string& title, std::uint32_t style) {
+  ExpectMainThread("MessageBox");
   EraseStatusLine();
   std::fprintf(err_, "[%s] %s\n", Cp1252ToUtf8(title).c_str(), Cp1252ToUtf8(text).c_str());
   std::fflush(err_);

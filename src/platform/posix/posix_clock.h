@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -12,6 +13,9 @@ class PosixClock final : public Clock {
     const auto since_boot = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count());
+  }
+  void Sleep(std::uint32_t ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
 };
 

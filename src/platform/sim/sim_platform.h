@@ -11,9 +11,9 @@
 #include "platform/sim/sim_profile_store.h"
 #include "platform/sim/sim_serial.h"
 #include "platform/sim/sim_telephony.h"
+#include "platform/sim/sim_threads.h"
 #include "platform/sim/sim_window_system.h"
 #include "platform/sim/sim_world.h"
-#include "platform/std_threads.h"
 
 namespace korval::platform::sim {
 
@@ -61,7 +61,7 @@ struct SimPlatform {
   SimWindowSystem windows{world};
   SimFileSystem files;
   SimProfileStore profiles{files};
-  StdThreads threads;
+  SimThreads threads{world};
   SimDiagnostics diagnostics;
   SimVersion version;
   SimSerialPorts serial{world, windows};

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "platform/main_thread.h"
+
 namespace korval::platform::sim {
 
 int SimWindowSystem::MessageBox(WindowHandle owner, const std::string& text,
                                 const std::string& title, std::uint32_t style) {
+  ExpectMainThread("MessageBox");
   int answer = (style & kMbButtonMask) == kMbRetryCancel ? kIdCancel : kIdOk;
   if (!answers_.empty()) {
     answer = answers_.front();

@@ -9,6 +9,7 @@ namespace korval::platform::win32 {
 class Win32Clock final : public Clock {
  public:
   std::uint32_t TickCount() override { return GetTickCount(); }
+  void Sleep(std::uint32_t ms) override { ::Sleep(ms); }
 };
 
 }  // namespace korval::platform::win32

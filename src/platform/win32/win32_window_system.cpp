@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/main_thread.h"
 #include "platform/win32/win32_resource_ids.h"
 
 namespace korval::platform::win32 {
@@ -171,6 +172,7 @@ Win32WindowSystem::~Win32WindowSystem() {
 }
 
 int Win32WindowSystem::RunModal(const DialogResource& dialog, DialogEvents& events) {
+  ExpectMainThread("RunModal");
   DialogContext context{&events, this, dialog.id == IDD_KORVAL_MAIN};
   creating_dialog = &context;
   const INT_PTR result =
@@ -273,6 +275,7 @@ void Win32WindowSystem::WidenListFor(HWND list, const std::string& text) {
 
 int Win32WindowSystem::MessageBox(WindowHandle owner, const std::string& text,
                                   const std::string& title, std::uint32_t style) {
+  ExpectMainThread("MessageBox");
   return MessageBoxA(Hwnd(owner), text.c_str(), title.c_str(), style);
 }
 
@@ -292,6 +295,7 @@ void Win32WindowSystem::PumpMessageWithin(std::uint32_t wait_bound_ms) {
 }
 
 void Win32WindowSystem::PumpTurn(std::uint32_t wait_bound_ms) {
+  ExpectMainThread("PumpMessage");
   MSG message;
   if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);

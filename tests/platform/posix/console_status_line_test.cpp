@@ -21,6 +21,7 @@ using Direction = TransferProgress::Direction;
 class ManualClock final : public Clock {
  public:
   std::uint32_t TickCount() override { return now; }
+  void Sleep(std::uint32_t ms) override { now += ms; }
   std::uint32_t now = 1000;
 };
 
