@@ -1,17 +1,13 @@
 #pragma once
 // A process whose telephony line runs on the simulated provider.
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 #include "exchange/pump.h"
 #include "harness/job_harness.h"
 #include "line/call_control.h"
-#include "line/port_handle.h"
 #include "line/telephony_setup.h"
-#include "platform/sim/sim_telephony.h"
 
 namespace korval::testing {
 
@@ -31,21 +27,6 @@ struct LineHarness : JobHarness {
   std::size_t CallsOf(const std::string& function) const {
     return telephony.Calls(function).size();
   }
-};
-
-// A connected call whose port handle the main thread has taken, as the connection does.
-struct ConnectedLineHarness : LineHarness {
-  explicit ConnectedLineHarness(bool nt = true) {
-    process.job.is_windows_nt = nt;
-    telephony.ModifyDevice(0, [](platform::sim::SimLineDevice& d) {
-      d.script = platform::sim::ConnectingCall(100);
-    });
-    EXPECT_EQ(Start(), 0);
-    EXPECT_EQ(Call(), 1);
-    PumpFor(200);
-    EXPECT_EQ(line::GetPortHandle(process), 0);
-  }
-  platform::sim::SimSerialPort& Port() { return telephony.Port(); }
 };
 
 }  // namespace korval::testing
