@@ -1,7 +1,7 @@
 #pragma once
 #include <string_view>
 
-#include "app/progress_log.h"
+#include "log/progress_log.h"
 #include "platform/window_system.h"
 
 namespace korval {
@@ -11,7 +11,7 @@ struct Process;
 namespace korval::app {
 
 // The main window: its one-shot timer runs the job, its list box shows the log.
-class CommDialog final : public platform::DialogEvents, public LogWindow {
+class CommDialog final : public platform::DialogEvents, public log::LogWindow {
  public:
   explicit CommDialog(Process& process) : process_(process) {}
   int DoModal();

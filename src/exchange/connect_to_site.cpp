@@ -7,7 +7,6 @@
 #include "exchange/pump.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
-#include "link/await_reply.h"
 #include "link/time_limits.h"
 #include "link/write_link.h"
 #include "process/process.h"
@@ -68,7 +67,7 @@ bool AwaitConnection(Process& process) {
 std::string CalledAddress(Process& process, const std::string& subscriber,
                           const std::string& complement) {
   if (complement.empty()) return subscriber;
-  app::ProgressLog& log = process.log;
+  log::ProgressLog& log = process.log;
   log.LogProgress("Donn\xE9" "es compl\xE9mentaires :");
   log.LogProgress(complement);
   DispatchWaiting(process);
@@ -117,7 +116,7 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
                    platform::kMbOk);
     return 0;
   }
-  if (link::AwaitReply(process, "TRANSPAC", "") == 0) {
+  if (AwaitAnswer(process, "TRANSPAC", "") == 0) {
     ShowCommunicationBox(
         process, "Connexion avec TRANSPAC non r\xE9ussie !\nVeuillez reessayer plus tard !",
         platform::kMbIconQuestion);
@@ -142,7 +141,7 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
   DispatchWaiting(process);
   link::WriteLink(process, "\r");
 
-  if (link::AwaitReply(process, "COM", "") == 0) {
+  if (AwaitAnswer(process, "COM", "") == 0) {
     ShowCommunicationBox(
         process,
         "Connexion avec le site abonn\xE9 impossible !\nVeuillez v\xE9rifier votre num\xE9ro !",

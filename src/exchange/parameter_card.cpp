@@ -7,7 +7,6 @@
 #include "exchange/records.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
-#include "link/await_reply.h"
 #include "link/ebcdic.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
@@ -91,7 +90,7 @@ int SendParameterCard(Process& process, const std::string& card) {
   DispatchWaiting(process);
   EndRecord(process);
 
-  const bool answered = link::AwaitReply(process, "NOK", "OK ") != 0;
+  const bool answered = AwaitAnswer(process, "NOK", "OK ") != 0;
   if (!answered) {
     ShowFailureBox(process, "Pas de r\xE9ponse \xE0 l'envoi de la carte param\xE8tre",
                    "Communication", platform::kMbOkCancel | platform::kMbIconQuestion);

@@ -1,6 +1,8 @@
 #include "exchange/pump.h"
 
 #include "line/call_control.h"
+#include "line/port_handle.h"
+#include "link/await_reply.h"
 #include "link/receive_busy.h"
 #include "process/process.h"
 
@@ -25,6 +27,14 @@ bool TurnQueueFor(Process& process, std::uint32_t ms, Stop stop) {
   return true;
 }
 
+int HangUpUnlessReplied(Process& process, link::ReplyWait wait) {
+  if (wait == link::ReplyWait::kReplied) return 1;
+  process.call.call_state = platform::kCallStateDisconnected;
+  line::HangUp(process);
+  line::ClosePort(process);
+  return 0;
+}
+
 }  // namespace
 
 void Pause(Process& process, std::uint32_t ms) {
@@ -34,6 +44,16 @@ void Pause(Process& process, std::uint32_t ms) {
 
 bool PauseWhileCallUp(Process& process, std::uint32_t ms) {
   return TurnQueueFor(process, ms, [&process] { return line::CallEnded(process); });
+}
+
+int AwaitAnswer(Process& process, const std::string& expected, const std::string& alternative) {
+  return HangUpUnlessReplied(process, link::AwaitReply(process, expected, alternative));
+}
+
+int AwaitAnswerWithin(Process& process, const std::string& expected,
+                      const std::string& alternative, std::uint32_t limit_ms) {
+  return HangUpUnlessReplied(process,
+                             link::AwaitReplyWithin(process, expected, alternative, limit_ms));
 }
 
 void EmptyReceiveBuffer(Process& process) {

@@ -10,7 +10,6 @@
 #include "exchange/transfer_meter.h"
 #include "line/call_control.h"
 #include "line/port_handle.h"
-#include "link/await_reply.h"
 #include "link/ebcdic.h"
 #include "link/receive_buffer.h"
 #include "link/receive_busy.h"
@@ -127,7 +126,7 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
              const std::string& subscriber, const std::string& card, int record_length) {
   ReentryGuard guard(process.exchange.send_file_running);
   if (!guard.entered()) return 0;
-  app::ProgressLog& log = process.log;
+  log::ProgressLog& log = process.log;
   if (file_path.empty()) {
     log.LogProgress("Fichier Vide\n");
     return 0;
@@ -168,8 +167,7 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
 
   const std::uint32_t acknowledgement_limit_ms = link::ReadLimitMs(
       process, link::kAcknowledgementWaitKey, link::kAcknowledgementWaitDefaultS);
-  if (link::AwaitReplyWithin(process, "OKF", "", acknowledgement_limit_ms) !=
-      link::ReplyWait::kReplied) {
+  if (AwaitAnswerWithin(process, "OKF", "", acknowledgement_limit_ms) == 0) {
     process.os.diagnostics.DebugOutput("Sortie anormale !\n");
     // The bank probably holds the file: sending it again could make a duplicate.
     log.LogProgress(

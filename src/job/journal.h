@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/progress_log.h"
+#include "log/progress_log.h"
 #include "platform/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/journal_store.h"
@@ -38,7 +38,7 @@ std::string JournalPath(platform::ProfileStore& profiles, platform::JournalStore
 // Watches one job. Every text it is given is Windows-1252; the file is UTF-8. Main
 // thread only. A journal that cannot be written is said once and then left alone:
 // it never fails the exchange.
-class Journal final : public app::LogTap {
+class Journal final : public log::LogTap {
  public:
   Journal(platform::ProfileStore& profiles, platform::FileSystem& files,
           platform::Diagnostics& diagnostics, platform::JournalStore& store)
@@ -46,7 +46,7 @@ class Journal final : public app::LogTap {
 
   // Where a journal that cannot be written is said: a front-end without a standard
   // error of its own (Windows) says it in the progress log, after the line under way.
-  void SayTroubleIn(app::ProgressLog* log) { trouble_log_ = log; }
+  void SayTroubleIn(log::ProgressLog* log) { trouble_log_ = log; }
 
   // command: the program's name and its arguments, as started.
   void Begin(const std::string& command, const std::string& job_file);
@@ -80,7 +80,7 @@ class Journal final : public app::LogTap {
   std::string last_box_;
   std::string last_warning_;
   std::string last_line_;
-  app::ProgressLog* trouble_log_ = nullptr;
+  log::ProgressLog* trouble_log_ = nullptr;
   std::string trouble_;  // not yet said in the progress log
 };
 

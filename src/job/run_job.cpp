@@ -25,7 +25,7 @@ void LogPlatform(Process& process) {
   process.job.is_windows_nt = false;
   const std::optional<std::uint32_t> platform_id = process.os.version.PlatformId();
   if (platform_id) process.job.is_windows_nt = *platform_id == platform::kPlatformWin32Nt;
-  app::ProgressLog& log = process.log;
+  log::ProgressLog& log = process.log;
   log.LogProgress("Syst\xE8me = ");
   const std::optional<std::string> system = process.os.version.SystemName();
   log.LogProgress(system ? *system : process.job.is_windows_nt ? "Windows NT" : "Windows 95/98");
@@ -90,7 +90,7 @@ std::optional<std::string> RefusalOf(const JobInput& input) {
 
 int RunExchange(Process& process, JobAction action, JobInput& input,
                 platform::WindowHandle window, platform::InstanceHandle instance) {
-  app::ProgressLog& log = process.log;
+  log::ProgressLog& log = process.log;
   switch (action) {
     case JobAction::kStatement:
       log.LogProgress("Demande de relev\xE9 !\n");
@@ -178,7 +178,7 @@ std::string NormaliseCard(std::string card) {
 
 void RunJob(Process& process, platform::WindowHandle window,
             platform::InstanceHandle instance, const std::string& job_file_path,
-            app::LogWindow* main_window) {
+            log::LogWindow* main_window) {
   platform::ProfileStore& profiles = process.os.profiles;
   JobInput input;
   input.dial_number = profiles.ReadSystem(kSection, kDialNumberKey, kOverlongProbeCapacity);

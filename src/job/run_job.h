@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "app/progress_log.h"
+#include "log/progress_log.h"
 #include "platform/types.h"
 
 namespace korval {
@@ -19,6 +19,6 @@ std::string NormaliseCard(std::string card);
 // Reads the job file, runs its exchange and writes the outcome back.
 void RunJob(Process& process, platform::WindowHandle window,
             platform::InstanceHandle instance, const std::string& job_file_path,
-            app::LogWindow* main_window);
+            log::LogWindow* main_window);
 
 }  // namespace korval::job

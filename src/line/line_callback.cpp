@@ -26,7 +26,9 @@ void StartReadThread(Process& process) {
   if (call.read_thread && call.read_thread->IsRunning()) return;
   call.read_thread.reset();
   call.link_active = true;
-  call.read_thread = process.os.threads.Start([&process] { return link::ReadThread(process); });
+  call.stop_read_thread = &StopReadThread;
+  call.read_thread = process.os.threads.Start(
+      [&process] { return link::ReadThread(process, {&GetPortHandle, &OnPortLost}); });
   if (!call.read_thread) {
     process.os.windows.MessageBox(tapi::kNoWindow, "Error creating READ thread", "",
                                   tapi::kMbOk);
@@ -151,9 +153,6 @@ void OnPortLost(Process& process) {
   if (call.link_active || call.read_thread) StopReadThread(process);
 }
 
-bool CallEnded(const Process& process) {
-  const std::uint32_t state = process.call.call_state;
-  return state == tapi::kCallStateIdle || state == tapi::kCallStateDisconnected;
-}
+bool CallEnded(const Process& process) { return process.call.ended(); }
 
 }  // namespace korval::line

@@ -1,7 +1,5 @@
 #include "link/await_reply.h"
 
-#include "line/call_control.h"
-#include "line/port_handle.h"
 #include "link/receive_busy.h"
 #include "link/time_limits.h"
 #include "platform/main_thread.h"
@@ -19,10 +17,10 @@ bool BufferHolds(Process& process, const std::string& expected, const std::strin
 
 }  // namespace
 
-int AwaitReply(Process& process, const std::string& expected, const std::string& alternative) {
+ReplyWait AwaitReply(Process& process, const std::string& expected,
+                     const std::string& alternative) {
   const std::uint32_t limit_ms = ReadLimitMs(process, kReplyWaitKey, kReplyWaitDefaultS);
-  return AwaitReplyWithin(process, expected, alternative, limit_ms) == ReplyWait::kReplied ? 1
-                                                                                           : 0;
+  return AwaitReplyWithin(process, expected, alternative, limit_ms);
 }
 
 ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
@@ -34,16 +32,11 @@ ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
   for (bool first = true;; first = false) {
     process.os.windows.PumpMessageWithin(
         first ? 0 : WaitLeftMs(start, limit_ms, process.os.clock.TickCount()));
-    // The state comes first: a call that is down yields 0 whatever the buffer holds.
+    // The state comes first: a call that is down ends the wait whatever the buffer holds.
     // The deadline comes last: a reply that came in the last turn still counts.
-    const bool ended = line::CallEnded(process);
-    if (!ended && BufferHolds(process, expected, alternative)) return ReplyWait::kReplied;
-    if (ended || process.os.clock.TickCount() - start > limit_ms) {
-      process.call.call_state = platform::kCallStateDisconnected;
-      line::HangUp(process);
-      line::ClosePort(process);
-      return ended ? ReplyWait::kCallEnded : ReplyWait::kTimedOut;
-    }
+    if (process.call.ended()) return ReplyWait::kCallEnded;
+    if (BufferHolds(process, expected, alternative)) return ReplyWait::kReplied;
+    if (process.os.clock.TickCount() - start > limit_ms) return ReplyWait::kTimedOut;
   }
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "line/call_control.h"
-#include "line/port_handle.h"
 #include "link/receive_buffer.h"
 #include "process/process.h"
 
@@ -51,9 +49,9 @@ bool ReadFailed(Process& process, FailureBackoff& backoff) {
 
 // The main thread hears of it as of a far end that hung up: the exchange sees the
 // call ended and hangs up.
-void ReportPortLost(Process& process) {
+void ReportPortLost(Process& process, LineAccess line) {
   process.call.port_lost = true;
-  process.os.windows.Post([&process] { line::OnPortLost(process); });
+  process.os.windows.Post([&process, line] { line.on_port_lost(process); });
 }
 
 // Both loops end when LinkActive is cleared or when the port is lost (true).
@@ -102,14 +100,14 @@ void ClearPortError(Process& process, std::uint32_t) {
   process.os.serial.ClearCommError(process.line.port.handle());
 }
 
-std::uint32_t ReadThread(Process& process) {
+std::uint32_t ReadThread(Process& process, LineAccess line) {
   const auto& properties = process.line.port_properties;
   if (!properties ||
       (properties->Get32(platform::field::kPropProvCapabilities) & platform::kPcfIntTimeouts) ==
           0) {
     return 1;
   }
-  if (line::GetPortHandle(process) != 0) {
+  if (line.get_port_handle(process) != 0) {
     // A call that ended before the thread came this far has no port left to give:
     // that is no fault to show.
     if (!process.call.link_active) return 1;
@@ -133,7 +131,7 @@ std::uint32_t ReadThread(Process& process) {
     process.os.serial.PurgeComm(*port, platform::kPurgeRxClear);
     process.os.serial.CloseHandle(*port);
   }
-  if (lost) ReportPortLost(process);
+  if (lost) ReportPortLost(process, line);
   return 0;
 }
 

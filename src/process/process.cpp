@@ -1,11 +1,10 @@
 #include "process/process.h"
 
-#include "line/call_control.h"
-
 namespace korval {
 
 Process::~Process() {
-  if (call.read_thread || call.link_active) line::StopReadThread(*this);
+  if (call.read_thread && call.stop_read_thread != nullptr) call.stop_read_thread(*this);
+  call.link_active = false;
 }
 
 }  // namespace korval

@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "app/progress_log.h"
-#include "exchange/exchange_state.h"
-#include "job/job_state.h"
-#include "line/line_state.h"
-#include "link/link_state.h"
+#include "log/progress_log.h"
 #include "platform/main_thread.h"
 #include "platform/platform.h"
+#include "process/exchange_state.h"
+#include "process/job_state.h"
+#include "process/line_state.h"
+#include "process/link_state.h"
 
 namespace korval {
 
@@ -35,7 +35,7 @@ struct Process {
 
   std::string job_file_path;  // from "/B:"
   std::string display_name;   // from "/N:"
-  app::ProgressLog log;
+  log::ProgressLog log;
   job::JobState job;
   line::LineState line;
   line::CallData call;

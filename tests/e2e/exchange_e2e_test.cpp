@@ -389,7 +389,7 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
   EXPECT_EQ(ReadFile(dir / "releve.BAK"), "PREVIOUS STATEMENT\r");
   struct stat info {};
   ::stat((dir / "releve.txt").c_str(), &info);
-  if (!wine::Enabled()) EXPECT_EQ(info.st_mode & 0777, c.previous_mode);
+  if (!wine::Enabled()) { EXPECT_EQ(info.st_mode & 0777, c.previous_mode); }
   EXPECT_FALSE(Contains(run.err, kStatusLine)) << "a status line on a file: " << run.err;
 
   const std::string report = FinishedReport(emu);

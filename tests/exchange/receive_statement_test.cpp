@@ -158,7 +158,7 @@ TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere
     EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
     EXPECT_FALSE(h.BankSaw().ack_received) << c.name;
     EXPECT_FALSE(h.Logged("Relev\xE9 entierement re\xE7u !")) << c.name;
-    if (c.log_line) EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+    if (c.log_line) { EXPECT_TRUE(h.Logged(c.log_line)) << c.name; }
     EXPECT_EQ(h.FileText(kStatementFile), "previous statement") << c.name;
     EXPECT_EQ(h.FileText(kStatementBackup), "older statement") << c.name;
     std::vector<std::string> beside;

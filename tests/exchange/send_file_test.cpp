@@ -69,7 +69,7 @@ TEST_P(SendFileJobTest, WholeFileReachesTheBank) {
     EXPECT_EQ(shown[i].records_done, i);
     EXPECT_EQ(shown[i].records_total, c.records);
     EXPECT_EQ(shown[i].bytes, i * c.record_length);
-    if (i > 0) EXPECT_GT(shown[i].elapsed_ms, shown[i - 1].elapsed_ms);
+    if (i > 0) { EXPECT_GT(shown[i].elapsed_ms, shown[i - 1].elapsed_ms); }
   }
   EXPECT_FALSE(h.sim.windows.StatusLineOpen());
 }
@@ -125,9 +125,7 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_EQ(h.RunJob("L", h.file_path), app::kExitFailed) << c.name;
   EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
   EXPECT_EQ(h.BoxTexts(), c.boxes) << c.name;
-  if (c.log_line) {
-    EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
-  }
+  if (c.log_line) { EXPECT_TRUE(h.Logged(c.log_line)) << c.name; }
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
   for (const char* key : {"Detail1", "Detail2"}) {
     EXPECT_FALSE(h.JobKey(key).empty()) << c.name << " " << key;  // "9999" for none
@@ -246,7 +244,9 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  {kRefused}, nullptr, true},
         FailCase{"card refused, line end in a code", [](ExchangeHarness& h) {
-                   h.Bank() = {.verdict = "NOK", .code1 = "\r12", .code2 = "\r\r\r\r"};
+                   h.Bank().verdict = "NOK";
+                   h.Bank().code1 = "\r12";
+                   h.Bank().code2 = "\r\r\r\r";
                  }, {kRefused}, nullptr, true},
         FailCase{"stopped at the card", [](ExchangeHarness& h) {
                    h.Bank().silent_at = netemu::Step::kCard;

@@ -2,7 +2,7 @@
 
 #include "line/call_control.h"
 #include "line/growing_read.h"
-#include "line/port_slot.h"
+#include "process/port_slot.h"
 
 namespace korval::line {
 namespace {

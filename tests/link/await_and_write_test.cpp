@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "exchange/pump.h"
 #include "harness/line_harness.h"
-#include "link/await_reply.h"
 #include "link/receive_busy.h"
 #include "line/port_handle.h"
 #include "link/write_link.h"
@@ -12,6 +12,7 @@ namespace {
 
 namespace sim = platform::sim;
 using sim::SimPortOp;
+using exchange::AwaitAnswer;  // the wait and the hang-up when no reply comes
 
 struct LinkHarness : testing::LineHarness {
   explicit LinkHarness(bool nt = true) {
@@ -30,7 +31,7 @@ TEST(AwaitReplyTest, EitherTextEndsTheWait) {
   for (const char* answer : {"xxNOK 1234", "  OK 0000"}) {
     LinkHarness h;
     h.Port().DeliverAt(h.sim.world.Now() + 500, answer);
-    EXPECT_EQ(AwaitReply(h.process, "NOK", "OK "), 1) << answer;
+    EXPECT_EQ(AwaitAnswer(h.process, "NOK", "OK "), 1) << answer;
     EXPECT_EQ(h.process.call.call_state, platform::kCallStateConnected);
   }
 }
@@ -39,7 +40,7 @@ TEST(AwaitReplyTest, EndedCallGivesZeroWhateverTheBufferHolds) {
   LinkHarness h;
   h.Port().Deliver("TRANSPAC");
   h.process.call.call_state = platform::kCallStateIdle;
-  EXPECT_EQ(AwaitReply(h.process, "TRANSPAC", ""), 0);
+  EXPECT_EQ(AwaitAnswer(h.process, "TRANSPAC", ""), 0);
   EXPECT_EQ(h.process.call.call_state, platform::kCallStateIdle);  // marked, then dropped
   EXPECT_GE(h.CallsOf("lineDrop"), 1u);
   EXPECT_FALSE(h.process.line.port.open());
@@ -56,7 +57,7 @@ TEST(AwaitReplyTest, SilenceEndsAtTheBound) {
     LinkHarness h;
     h.WinIni(c.win_ini);
     const std::uint64_t start = h.sim.world.Now();
-    EXPECT_EQ(AwaitReply(h.process, "COM", ""), 0);
+    EXPECT_EQ(AwaitAnswer(h.process, "COM", ""), 0);
     const std::uint64_t waited = h.sim.world.Now() - start;
     EXPECT_GE(waited, c.bound_ms);
     EXPECT_LT(waited, c.bound_ms + 2'100);  // plus the hang-up's own wait
@@ -77,7 +78,7 @@ TEST(AwaitReplyTest, AReplyInTheLastTurnCounts) {
     LinkHarness h;
     h.WinIni("[KORVAL]\r\nDelaiReponse=5\r\n");
     h.Port().DeliverAt(h.sim.world.Now() + c.arrives_ms, c.reply);
-    EXPECT_EQ(AwaitReply(h.process, "COM", "NOK"), c.result) << c.arrives_ms << " " << c.reply;
+    EXPECT_EQ(AwaitAnswer(h.process, "COM", "NOK"), c.result) << c.arrives_ms << " " << c.reply;
   }
 }
 

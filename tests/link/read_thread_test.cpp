@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "harness/line_harness.h"
+#include "line/port_handle.h"
 #include "link/receive_busy.h"
 #include "platform/sim/sim_telephony.h"
 
@@ -101,7 +102,7 @@ TEST(ReadThreadTest, LinkAlreadyDownMakesNoReadButRunsTheEndSteps) {
   ASSERT_EQ(h.Call(), 1);
   h.PumpFor(10);  // the call exists, not yet connected: no thread
   h.process.call.link_active = false;
-  EXPECT_EQ(ReadThread(h.process), 0u);
+  EXPECT_EQ(ReadThread(h.process, {&line::GetPortHandle, &line::OnPortLost}), 0u);
   auto& port = h.telephony.Port();
   EXPECT_EQ(port.Count(SimPortOp::kRead), 0u);
   EXPECT_EQ(port.Count(SimPortOp::kFlush), 1u);

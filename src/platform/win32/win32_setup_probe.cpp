@@ -58,11 +58,13 @@ ModemProbe ProbeDevice(HLINEAPP app, DWORD device) {
   HLINE line = 0;
   const LONG opened = lineOpen(app, device, &line, version, 0, 0, LINECALLPRIVILEGE_NONE, 0,
                                nullptr);
+  // The headers' error codes are unsigned; the call's result is their bit pattern.
+  const DWORD failure = static_cast<DWORD>(opened);
   if (opened == 0) {
     lineClose(line);
-  } else if (opened == LINEERR_NODEVICE) {
+  } else if (failure == LINEERR_NODEVICE) {
     probe.problem = "est introuvable : le port n'existe pas.";
-  } else if (opened == LINEERR_RESOURCEUNAVAIL || opened == LINEERR_ALLOCATED) {
+  } else if (failure == LINEERR_RESOURCEUNAVAIL || failure == LINEERR_ALLOCATED) {
     probe.problem = "est d\xE9j\xE0 utilis\xE9 par un autre programme.";
   } else {
     char code[16];

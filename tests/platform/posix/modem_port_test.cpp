@@ -385,7 +385,7 @@ TEST_F(ModemPortTest, AReadWaitingOnAQuietPortComesBackWhenTheLinkStops) {
     if (!c.before_read) c.stop(patient, *device_, reader);
     EXPECT_TRUE(Eventually([&] { return done.load(); }, 20'000)) << c.name;
     read_thread.join();
-    if (c.status) EXPECT_EQ(status, *c.status) << c.name;
+    if (c.status) { EXPECT_EQ(status, *c.status) << c.name; }
     EXPECT_EQ(got, 0u) << c.name;
     if (!c.line_up) {
       EXPECT_TRUE(device_->hung_up()) << c.name;

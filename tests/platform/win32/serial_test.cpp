@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "line/call_control.h"
 #include "line/port_handle.h"
 #include "link/read_thread.h"
 #include "link/receive_busy.h"
@@ -198,7 +199,8 @@ TEST_F(Win32SerialTest, ReadThreadServesThePortAndStopsWhenTheLinkIsCleared) {
   process.line.port_properties = properties;
   process.job.is_windows_nt = true;
   process.call.link_active = true;
-  auto reader = process.os.threads.Start([&process] { return link::ReadThread(process); });
+  auto reader = process.os.threads.Start(
+      [&process] { return link::ReadThread(process, {&line::GetPortHandle, &line::OnPortLost}); });
   ASSERT_TRUE(reader);
 
   ASSERT_TRUE(WriteAll(serial_, com2_, "TRANSPAC\r"));

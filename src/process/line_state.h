@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "line/port_slot.h"
 #include "platform/telephony_records.h"
 #include "platform/threads.h"
+#include "process/port_slot.h"
+
+namespace korval {
+struct Process;
+}
 
 namespace korval::line {
 
@@ -63,6 +67,9 @@ struct CallData {
   // Written by the main thread, read by the read thread before every read.
   std::atomic<bool> link_active{false};
   std::unique_ptr<platform::Thread> read_thread;  // main thread
+  // Set by the line with the thread it starts: a process that ends with the thread
+  // still running stops it this way, as the line does. Main thread.
+  void (*stop_read_thread)(Process& process) = nullptr;
   // Set by the read thread when the port has failed for too long, taken by the main
   // thread's OnPortLost.
   std::atomic<bool> port_lost{false};
@@ -70,6 +77,12 @@ struct CallData {
   // process's state, so the process must end without tearing that down.
   bool read_thread_outlived = false;
   std::string dial_string;                        // at most kDialStringBytes - 1
+
+  // True once the line reported the call idle or disconnected. Main thread.
+  bool ended() const {
+    return call_state == platform::kCallStateIdle ||
+           call_state == platform::kCallStateDisconnected;
+  }
 };
 
 }  // namespace korval::line

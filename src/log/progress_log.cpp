@@ -1,6 +1,6 @@
-#include "app/progress_log.h"
+#include "log/progress_log.h"
 
-namespace korval::app {
+namespace korval::log {
 
 void ProgressLog::LogProgress(std::string_view text) {
   if (text.empty()) return;
@@ -13,4 +13,4 @@ void ProgressLog::LogProgress(std::string_view text) {
   if (tap_ != nullptr) tap_->Logged(text);
 }
 
-}  // namespace korval::app
+}  // namespace korval::log

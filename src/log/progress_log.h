@@ -4,7 +4,7 @@
 
 #include "platform/diagnostics.h"
 
-namespace korval::app {
+namespace korval::log {
 
 // The window that shows the progress log.
 class LogWindow {
@@ -35,4 +35,4 @@ class ProgressLog {
   LogTap* tap_ = nullptr;
 };
 
-}  // namespace korval::app
+}  // namespace korval::log
