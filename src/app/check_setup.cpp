@@ -54,7 +54,7 @@ void CheckDelay(platform::ProfileStore& profiles, const char* key, std::uint32_t
   std::uint32_t seconds = 0;
   const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
   if (value.empty()) {
-    report.Ok(std::string(key) + " : " + std::to_string(default_s) + " s (par d\xE9" "faut)");
+    report.Ok(std::string(key) + " : " + std::to_string(default_s) + " s (par d\351faut)");
   } else if (error != std::errc() || end != value.data() + value.size() || seconds == 0) {
     report.Note(std::string(key) + "=" + value + " n'est pas un nombre de secondes : " +
                 std::to_string(default_s) + " s seront pris ; corrigez-le dans [KORVAL]");
@@ -68,7 +68,7 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
   std::string missing;
   const std::string found = probe.SystemProfileFound(&missing);
   if (found.empty()) {
-    report.Problem(kExitNoTelephony, missing + " Cr\xE9" "ez-le (exemple : doc/examples/win.ini) "
+    report.Problem(kExitNoTelephony, missing + " Cr\351ez-le (exemple : doc/examples/win.ini) "
                                                "ou nommez-le par KORVAL_WININI.");
     return false;
   }
@@ -76,7 +76,7 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
   const std::string dial =
       os.profiles.ReadSystem(job::kSection, job::kDialNumberKey, job::kOverlongProbeCapacity);
   if (dial.empty()) {
-    report.Ok(std::string("NUMTRANSPAC absent : le num\xE9ro par d\xE9" "faut ") +
+    report.Ok(std::string("NUMTRANSPAC absent : le num\xE9ro par d\351faut ") +
               job::kDefaultDialNumber + " sera appel\xE9");
   } else if (dial.size() > job::kDialNumberMax) {
     report.Problem(kExitFailed, "NUMTRANSPAC=" + dial + " a plus de 11 caract\xE8res : "
@@ -97,11 +97,11 @@ void CheckJournal(platform::Platform& os, platform::SetupProbe& probe,
   const platform::FolderProbe folder = path.empty() ? platform::FolderProbe{}
                                                     : probe.ProbeFolder(FolderOf(path));
   if (path.empty()) {
-    report.Note("journal d\xE9sactiv\xE9 (Journal= vide dans win.ini) : aucun \xE9" "change "
+    report.Note("journal d\xE9sactiv\xE9 (Journal= vide dans win.ini) : aucun \351change "
                 "ne sera gard\xE9");
   } else if (folder.exists && !folder.writable) {
     // A journal never stops a job: worth knowing, no more.
-    report.Note("journal " + path + " : \xE9" "criture refus\xE9" "e dans son dossier ; les "
+    report.Note("journal " + path + " : \351criture refus\351e dans son dossier ; les "
                 "travaux se feront sans journal");
   } else {
     report.Ok("journal : " + path);
@@ -123,7 +123,7 @@ void CheckModems(platform::SetupProbe& probe, Report& report) {
   }
   for (const platform::ModemProbe& modem : modems) {
     if (!modem.data_modem) {
-      report.Note(modem.name + " : pas un modem de donn\xE9" "es, il ne sera pas utilis\xE9");
+      report.Note(modem.name + " : pas un modem de donn\351es, il ne sera pas utilis\xE9");
     } else if (!modem.problem.empty()) {
       const std::string text = modem.name + " : " + modem.problem;
       usable == 0 ? report.Problem(kExitNoTelephony, text) : report.Note(text);
@@ -195,16 +195,16 @@ void CheckStatementTarget(platform::SetupProbe& probe, const std::string& path,
   const std::string folder = FolderOf(path);
   const platform::FolderProbe found = probe.ProbeFolder(folder);
   if (!found.exists) {
-    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : introuvable ; cr\xE9" "ez-le "
+    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : introuvable ; cr\351ez-le "
                                 "ou corrigez FichierAssocie");
   } else if (!found.writable) {
-    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : \xE9" "criture refus\xE9" "e ; "
-                                "donnez-y les droits d'\xE9" "criture");
+    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : \351criture refus\351e ; "
+                                "donnez-y les droits d'\351criture");
   } else if (found.free_bytes && *found.free_bytes < kTypicalStatementBytes) {
     report.Note("dossier du relev\xE9 " + folder + " : " + std::to_string(*found.free_bytes / 1024) +
                 " Ko libres seulement ; un relev\xE9 peut en demander plus");
   } else {
-    report.Ok("dossier du relev\xE9 " + folder + " : accessible en \xE9" "criture" +
+    report.Ok("dossier du relev\xE9 " + folder + " : accessible en \351criture" +
               (found.free_bytes ? ", " + std::to_string(*found.free_bytes / (1024ull * 1024)) +
                                       " Mo libres"
                                 : std::string()));

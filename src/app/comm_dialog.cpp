@@ -14,7 +14,7 @@ namespace korval::app {
 namespace {
 
 constexpr const char* kStoppedByUserText =
-    "\xC9" "change interrompu \xE0 la demande de l'utilisateur !\n";
+    "\311change interrompu \xE0 la demande de l'utilisateur !\n";
 
 }  // namespace
 

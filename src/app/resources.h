@@ -14,7 +14,7 @@ inline constexpr const char* kAboutItemText = "&A propos de Korval...";
 inline constexpr std::uint32_t kAboutCommandId = 0x0010;
 inline constexpr const char* kAboutLines[] = {
     "Korval Communication",
-    "\xC9" "changes de fichiers bancaires par TRANSPAC",
+    "\311changes de fichiers bancaires par TRANSPAC",
 };
 
 inline constexpr std::uint32_t kJobTimerId = 101;

@@ -68,7 +68,7 @@ std::string CalledAddress(Process& process, const std::string& subscriber,
                           const std::string& complement) {
   if (complement.empty()) return subscriber;
   log::ProgressLog& log = process.log;
-  log.LogProgress("Donn\xE9" "es compl\xE9mentaires :");
+  log.LogProgress("Donn\351es compl\xE9mentaires :");
   log.LogProgress(complement);
   DispatchWaiting(process);
   std::string called = subscriber + "D" + complement;

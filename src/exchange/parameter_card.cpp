@@ -20,7 +20,7 @@ constexpr std::uint32_t kNtQuietBeforeCardMs = 2000;
 constexpr std::uint32_t kRecordTailWaitMs = 2000;
 constexpr std::uint32_t kBreakQuietMs = 2000;
 constexpr std::uint32_t kBreakMs = 2000;
-constexpr const char* kShortWrite = "Probl\xE8me dans l'\xE9" "criture !\n";
+constexpr const char* kShortWrite = "Probl\xE8me dans l'\351criture !\n";
 
 // The answer's position: its first "OK ", else its first "NOK"; nothing without either.
 std::optional<std::size_t> VerdictPosition(const std::string& buffer) {

@@ -174,7 +174,7 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
 
   StartCapture(process, capture);
   DispatchWaiting(process);
-  process.log.LogProgress("R\xE9" "ception du relev\xE9 en cours !\n");
+  process.log.LogProgress("R\351ception du relev\xE9 en cours !\n");
 
   std::size_t end_position = 0;
   switch (Receive(process, &end_position)) {
@@ -183,25 +183,25 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
       // After a stop, the stop has been said: the line is not to blame.
       if (!process.job.stopped_by_user) {
         process.log.LogProgress(
-            "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !\n");
+            "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\351e !\n");
       }
       return 0;
     case Reception::kSilent:
       // No acknowledgement: the bank will send the statement again.
       EndCapture(process);
       process.log.LogProgress(
-          "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !\n");
+          "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\351e dans le d\xE9lai !\n");
       return 0;
     case Reception::kTooLong:
       // No acknowledgement: a statement that long is noise or a bank gone wrong.
       EndCapture(process);
-      process.log.LogProgress("Relev\xE9 incomplet : dur\xE9" "e maximale de r\xE9" "ception "
-                              "d\xE9pass\xE9" "e (DureeMaxReception) !\n");
+      process.log.LogProgress("Relev\xE9 incomplet : dur\351e maximale de r\351ception "
+                              "d\xE9pass\351e (DureeMaxReception) !\n");
       return 0;
     case Reception::kNotStored:
       // No acknowledgement: the bank will send the statement again.
       EndCapture(process);
-      process.log.LogProgress("Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du "
+      process.log.LogProgress("Relev\xE9 incomplet : erreur d'\351criture dans le fichier du "
                               "relev\xE9" + link::Reason(process) + " !\n");
       return 0;
     case Reception::kEnded:

@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::uint32_t kQuietAfterRecordMs = 100;
 constexpr std::uint32_t kNtQuietBeforeEndMs = 2000;
-constexpr const char* kShortWrite = "Probl\xE8me dans l'\xE9" "criture !\n";
+constexpr const char* kShortWrite = "Probl\xE8me dans l'\351criture !\n";
 
 enum class ChunkRead { kWhole, kShort, kError };
 
@@ -110,7 +110,7 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     meter.Sent(sent, sent * record_length);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
       if (!process.job.stopped_by_user) {
-        process.log.LogProgress("Envoi interrompu : la communication a \xE9t\xE9 coup\xE9" "e "
+        process.log.LogProgress("Envoi interrompu : la communication a \xE9t\xE9 coup\351e "
                                 "apr\xE8s " + std::to_string(sent) + " enregistrement(s) !\n");
       }
       DropCall(process);

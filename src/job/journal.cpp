@@ -67,9 +67,9 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
   if (path.empty()) return;
   if (!store_.Open(path)) {
     const std::string reason = store_.LastProblemText();
-    Trouble("journal non \xE9" "crit : impossible de cr\xE9" "er " + path +
+    Trouble("journal non \351crit : impossible de cr\351er " + path +
             (reason.empty() ? "" : " (" + reason + ")") +
-            " ; l'\xE9" "change se fait sans journal");
+            " ; l'\351change se fait sans journal");
     return;
   }
   writing_ = true;
@@ -89,7 +89,7 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
   if (!card_setting.empty() && (card_setting[0] == 'O' || card_setting[0] == 'o')) {
     WriteLine("Carte : " + ReadJob(kCardKey));
   } else {
-    WriteLine("Carte : (non journalis\xE9" "e ; JournalCarte=O dans win.ini pour la garder)");
+    WriteLine("Carte : (non journalis\351e ; JournalCarte=O dans win.ini pour la garder)");
   }
   WriteLine(std::string(kFileField) + ReadJob(kFileKey));
 }
@@ -162,7 +162,7 @@ void Journal::End(int exit_status) {
       WriteLine(FileLine(ReadJob(kFileKey), RecordLengthOf(action)));
     }
     const std::string retour = ReadJob(kResultKey);
-    const std::string codes = retour.empty() ? std::string("Retour absent (aucun \xE9" "change)")
+    const std::string codes = retour.empty() ? std::string("Retour absent (aucun \351change)")
                                              : "Retour=" + retour + " Detail1=" +
                                                    ReadJob(kDetail1Key) + " Detail2=" +
                                                    ReadJob(kDetail2Key);
@@ -197,8 +197,8 @@ void Journal::GiveUp() {
   if (!writing_) return;
   writing_ = false;
   const std::string reason = store_.LastProblemText();
-  Trouble("journal non \xE9" "crit (" + (reason.empty() ? "disque plein ou droits ?" : reason) +
-          ") : l'\xE9" "change continue sans journal");
+  Trouble("journal non \351crit (" + (reason.empty() ? "disque plein ou droits ?" : reason) +
+          ") : l'\351change continue sans journal");
 }
 
 void Journal::Trouble(const std::string& text) {

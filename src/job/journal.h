@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kJournalMaxBytes = 1024ull * 1024;
 // The lines that open and close a block, and the keys of its lines, that the summary
 // reads back (in Windows-1252, as every text here; the file holds them in UTF-8).
 inline constexpr std::string_view kBlockStart = "=== ";
-inline constexpr std::string_view kStartWord = " d\xE9" "but du travail";
+inline constexpr std::string_view kStartWord = " d\351but du travail";
 inline constexpr std::string_view kEndWord = " fin du travail";
 inline constexpr std::string_view kKilledEnd =
     "=== interrompu : le processus s'est arr\xEAt\xE9 avant la fin du travail\n";

@@ -10,7 +10,7 @@ struct JobSummary {
   std::string action;
   std::string subscriber;
   std::string file;
-  std::string outcome = "en cours, ou arr\xEAt\xE9 sans fin \xE9" "crite";
+  std::string outcome = "en cours, ou arr\xEAt\xE9 sans fin \351crite";
   std::string cause;
 };
 

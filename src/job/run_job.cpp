@@ -70,13 +70,13 @@ std::optional<std::string> RefusalOf(const JobInput& input) {
   // name another file or site.
   const char* kNoSuchCharacter = " : un caract\xE8re n'existe pas en Windows-1252 !\n";
   if (const std::size_t at = input.card.find(platform::kNotInCp1252); at != std::string::npos) {
-    return "Carte param\xE8tre refus\xE9" "e (colonne " + std::to_string(at + 1) + ")" +
+    return "Carte param\xE8tre refus\351e (colonne " + std::to_string(at + 1) + ")" +
            kNoSuchCharacter;
   }
   // EBCDIC has no room for some Windows-1252 letters ("\xC9"): sent as a blank, they
   // would change the request.
   if (const std::size_t at = NotInEbcdic(input.card); at != std::string::npos) {
-    return "Carte param\xE8tre refus\xE9" "e (colonne " + std::to_string(at + 1) +
+    return "Carte param\xE8tre refus\351e (colonne " + std::to_string(at + 1) +
            ") : un caract\xE8re n'existe pas en EBCDIC !\n";
   }
   if (input.subscriber.find(platform::kNotInCp1252) != std::string::npos) {
@@ -125,7 +125,7 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 std::string JobFileProblem(Process& process, const std::string& job_file) {
   const std::string cause = exchange::OpenProblemText(process.os.files.ReadProblem(job_file));
   if (cause.empty()) return {};
-  return "Aucun \xE9" "change : le fichier de travail " + Quoted(job_file) +
+  return "Aucun \351change : le fichier de travail " + Quoted(job_file) +
          " ne peut pas \xEAtre lu (" + cause + ")";
 }
 
@@ -138,9 +138,9 @@ void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
     return;
   }
   process.job.outcome_unwritten = true;
-  process.os.diagnostics.Warn("Aucun \xE9" "change : impossible d'\xE9" "crire dans le fichier "
+  process.os.diagnostics.Warn("Aucun \351change : impossible d'\351crire dans le fichier "
                               "de travail " + Quoted(job_file) +
-                              " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \xE9" "crit");
+                              " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \351crit");
 }
 
 // Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
@@ -153,7 +153,7 @@ void WriteOutcome(Process& process, const std::string& job_file, bool succeeded)
       {kDetail2Key, code(process.job.detail2)}};
   if (process.os.profiles.WritePrivateEntries(job_file, kSection, entries)) return;
   process.job.outcome_unwritten = true;
-  process.os.diagnostics.Warn("Impossible d'\xE9" "crire le r\xE9sultat dans le fichier de "
+  process.os.diagnostics.Warn("Impossible d'\351crire le r\xE9sultat dans le fichier de "
                               "travail " + Quoted(job_file) + " (Retour=" +
                               (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel");
 }
@@ -202,7 +202,7 @@ void RunJob(Process& process, platform::WindowHandle window,
     const std::string problem = JobFileProblem(process, job_file_path);
     process.os.diagnostics.Warn(!problem.empty()
                                     ? problem
-                                    : "Aucun \xE9" "change : TypeAction absent ou inconnu dans " +
+                                    : "Aucun \351change : TypeAction absent ou inconnu dans " +
                                           Quoted(job_file_path));
     return;
   }

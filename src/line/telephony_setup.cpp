@@ -71,9 +71,9 @@ std::int32_t HoldLine(Process& process, std::uint32_t device) {
 
 void WarnNoFreeModem(Process& process, std::uint32_t modems) {
   process.os.diagnostics.Warn(
-      modems == 1 ? std::string("Aucun modem libre : l'\xE9" "change n'est pas lanc\xE9.")
+      modems == 1 ? std::string("Aucun modem libre : l'\351change n'est pas lanc\xE9.")
                   : "Aucun modem libre : les " + std::to_string(modems) +
-                        " modems sont pris par d'autres programmes, l'\xE9" "change n'est pas "
+                        " modems sont pris par d'autres programmes, l'\351change n'est pas "
                         "lanc\xE9.");
 }
 

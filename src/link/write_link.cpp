@@ -5,7 +5,7 @@
 
 namespace korval::link {
 namespace {
-constexpr const char* kWriteProblem = "Probl\xE8me dans l'\xE9" "criture des donn\xE9" "es !";
+constexpr const char* kWriteProblem = "Probl\xE8me dans l'\351criture des donn\351es !";
 }  // namespace
 
 std::size_t WriteLink(Process& process, const char* bytes, std::size_t count) {

@@ -12,7 +12,7 @@ namespace {
 
 using testing::ExchangeHarness;
 
-constexpr const char* kStopped = "\xC9" "change interrompu \xE0 la demande de l'utilisateur !";
+constexpr const char* kStopped = "\311change interrompu \xE0 la demande de l'utilisateur !";
 
 struct StopCase {
   const char* name;

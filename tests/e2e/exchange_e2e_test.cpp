@@ -29,8 +29,8 @@ const std::string kCard = "CARTE E2E 0042";
 const std::string kCardValid = "Carte param\xC3\xA8tre valide !";
 const std::string kSent = "Envoi du fichier termin\xC3\xA9 normalement !";
 const std::string kStatementDone = "Relev\xC3\xA9 entierement re\xC3\xA7u !";
-const std::string kStatusLine = "\rR\xC3\xA9" "ception : ";
-const std::string kStatementCut = "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\xA9" "e !";
+const std::string kStatusLine = "\rR\xC3\251ception : ";
+const std::string kStatementCut = "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\251e !";
 
 // Fixed-length records of bytes that survive the trip to EBCDIC and back.
 std::string Records(std::size_t count, std::size_t length) {
@@ -419,7 +419,7 @@ TEST_F(E2e, MainWindowDuringAStatementIsSaved) {
   Child program;
   ASSERT_TRUE(StartProgram(program, dir, dir / "win.ini", dir / "job.ini"));
   // The log file grows line by line, in the program's code page.
-  const std::string receiving = "R\xE9" "ception du relev\xE9 en cours !";
+  const std::string receiving = "R\351ception du relev\xE9 en cours !";
   for (int waited_ms = 0; waited_ms < 60000 && !program.Ended() &&
                           !Contains(ReadFile(dir / "korvalcom.out"), receiving);
        waited_ms += 20) {
@@ -571,7 +571,7 @@ TEST_P(EncodingE2e, Utf8JobFilesNameTheirFilesAndCardsTruly) {
   } else {
     EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
     EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"0"}) << job;
-    EXPECT_TRUE(Contains(run.out, "Carte param\xC3\xA8tre refus\xC3\xA9" "e (colonne 8) : un "
+    EXPECT_TRUE(Contains(run.out, "Carte param\xC3\xA8tre refus\xC3\251e (colonne 8) : un "
                                   "caract\xC3\xA8re n'existe pas en Windows-1252 !"))
         << run.out;
     EXPECT_FALSE(Contains(run.out, kCardValid)) << run.out;

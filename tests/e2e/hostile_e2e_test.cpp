@@ -84,7 +84,7 @@ TEST(FileSizeLimitE2e, IsAWriteFailureSaidInFrench) {
                         {}, "", 4096};
   const ProgramRun run = RunProgramWith(rig.dir, start, kProgramTimeoutS);
   EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
-  EXPECT_NE(run.out.find("erreur d'\xC3\xA9" "criture dans le fichier du relev\xC3\xA9 (fichier "
+  EXPECT_NE(run.out.find("erreur d'\xC3\251criture dans le fichier du relev\xC3\xA9 (fichier "
                          "trop gros) !"), std::string::npos) << run.out;
   EXPECT_EQ(rig.Retour(), std::vector<std::string>{"0"});
   EXPECT_EQ(ReadFile(rig.dir / "releve.txt"), "PREVIOUS\r");

@@ -26,7 +26,7 @@ constexpr int kProgramTimeoutS = 120;
 // The texts are UTF-8 on Linux.
 const std::string kUsage = "Usage : korvalcom /B:<fichier de travail>";
 const std::string kNoTapi = "[korvalcom] Initialisation de TAPI impossible !";
-const std::string kStopped = "\xC3\x89" "change interrompu \xC3\xA0 la demande de l'utilisateur !";
+const std::string kStopped = "\xC3\211change interrompu \xC3\xA0 la demande de l'utilisateur !";
 const std::string kCannotOpen = "Impossible d'ouvrir le fichier\n";
 const std::string kTargetRefused = "Fichier du relev\xC3\xA9 refus\xC3\xA9 : ";
 
@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                         WithJob(d, pty, Job("L", d / "data.txt", std::string(3000, ';') + "\r\n"));
                     start.file_size_limit = 2048;
                     return start;
-                  }, 4, {"impossible d'\xC3\xA9" "crire dans le fichier de travail"}, {}, true}),
+                  }, 4, {"impossible d'\xC3\251crire dans le fichier de travail"}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- a stop
@@ -244,7 +244,7 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   // Nothing blames the bank or the network for it.
   EXPECT_FALSE(Contains(run.err, "[Communication]")) << run.err;
   EXPECT_FALSE(Contains(run.err, "[Erreur]")) << run.err;
-  EXPECT_FALSE(Contains(run.out, "communication a \xC3\xA9t\xC3\xA9 coup\xC3\xA9" "e")) << run.out;
+  EXPECT_FALSE(Contains(run.out, "communication a \xC3\xA9t\xC3\xA9 coup\xC3\251e")) << run.out;
   EXPECT_EQ(KorvalValues(ReadFile(dir / "job.ini"), "Retour"), std::vector<std::string>{"0"});
   emu.Finish();
   // A call that came up was hung up (the stop may come while the modem still dials).
@@ -262,9 +262,9 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"AwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
                  "Envoi carte param\xC3\xA8tre !"},
         StopCase{"DuringAStatement", {"--statement", "BANK", "--silent-at", "end"}, "R",
-                 "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !"},
+                 "R\xC3\251ception du relev\xC3\xA9 en cours !"},
         StopCase{"HangUpSignalDuringAStatement", {"--statement", "BANK", "--silent-at", "end"},
-                 "R", "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !", SIGHUP},
+                 "R", "R\xC3\251ception du relev\xC3\xA9 en cours !", SIGHUP},
         StopCase{"HangUpSignalAwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
                  "Envoi carte param\xC3\xA8tre !", SIGHUP}),
     [](const auto& info) { return std::string(info.param.name); });

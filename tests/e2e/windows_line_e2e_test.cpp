@@ -22,7 +22,7 @@ constexpr std::size_t kCut = 300;
 
 const std::string kStatementDone = "Relev\xC3\xA9 entierement re\xC3\xA7u !";
 const std::string kStatementCut =
-    "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\xA9" "e !";
+    "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\251e !";
 const std::string kSent = "Envoi du fichier termin\xC3\xA9 normalement !";
 
 enum class Outcome { kExchanges, kRefused, kCut };

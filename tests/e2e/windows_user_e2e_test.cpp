@@ -23,8 +23,8 @@ namespace {
 
 constexpr const char* kBank = "175010123";
 constexpr int kProgramTimeoutS = 120;
-const std::string kStopped = "\xC3\x89" "change interrompu \xC3\xA0 la demande de l'utilisateur !";
-const std::string kReceiving = "R\xC3\xA9" "ception du relev\xC3\xA9 en cours !";
+const std::string kStopped = "\xC3\211change interrompu \xC3\xA0 la demande de l'utilisateur !";
+const std::string kReceiving = "R\xC3\251ception du relev\xC3\xA9 en cours !";
 
 std::string Setting(const char* name) {
   const char* value = std::getenv(name);

@@ -74,7 +74,7 @@ TEST(ReceiveStatementTest, StatementIsStoredAndAcknowledged) {
     const netemu::Report& bank = h.BankSaw();
     EXPECT_TRUE(bank.ack_received) << c.name;
     EXPECT_TRUE(bank.violations.empty()) << c.name << ": " << bank.violations.front().what;
-    EXPECT_TRUE(h.Logged("R\xE9" "ception du relev\xE9 en cours !")) << c.name;
+    EXPECT_TRUE(h.Logged("R\351ception du relev\xE9 en cours !")) << c.name;
     EXPECT_TRUE(h.Logged("Relev\xE9 entierement re\xE7u !")) << c.name;
     EXPECT_TRUE(h.sim.windows.MessageBoxes().empty()) << c.name;
     // The status line counted what the file received, the first piece too.
@@ -123,25 +123,25 @@ TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere
                   h.Bank().chunk_size = 100;
                   h.Bank().drop_after_bytes = 300;
                 },
-                "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\xE9" "e !", true},
+                "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\351e !", true},
            Case{"no end record",
                 [](StatementHarness& h) {
                   h.WinIni("[KORVAL]\r\nDelaiReception=10\r\n");
                   h.Bank().silent_at = netemu::Step::kEnd;
                 },
-                "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\xE9" "e dans le d\xE9lai !",
+                "Relev\xE9 incomplet : la fin du relev\xE9 n'est pas arriv\351e dans le d\xE9lai !",
                 true},
            Case{"statement that never ends",
                 [](StatementHarness& h) {
                   h.WinIni("[KORVAL]\r\nDureeMaxReception=5\r\n");
                   h.Bank().statement = Statement(2000);  // 13 s in chunks of 128 every 20 ms
                 },
-                "Relev\xE9 incomplet : dur\xE9" "e maximale de r\xE9" "ception d\xE9pass\xE9"
+                "Relev\xE9 incomplet : dur\351e maximale de r\351ception d\xE9pass\xE9"
                 "e (DureeMaxReception) !",
                 true},
            Case{"writes fail",
                 [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); },
-                "Relev\xE9 incomplet : erreur d'\xE9" "criture dans le fichier du relev\xE9 !",
+                "Relev\xE9 incomplet : erreur d'\351criture dans le fichier du relev\xE9 !",
                 false},
            Case{"window closed",
                 [](StatementHarness& h) {

@@ -88,7 +88,7 @@ TEST(SendFileCallCardAndRecordsTest, NuiAndComplementReachThePadOnOneLine) {
   EXPECT_EQ(h.RunJob("L"), app::kExitSucceeded);
   const auto& call = h.BankSaw().call;
   EXPECT_EQ(call.line, "NABC123-175000123DXY9");
-  EXPECT_TRUE(h.Logged("Donn\xE9" "es compl\xE9mentaires :XY9"));
+  EXPECT_TRUE(h.Logged("Donn\351es compl\xE9mentaires :XY9"));
   EXPECT_TRUE(h.Logged("175000123DXY9"));
   EXPECT_TRUE(h.Logged("NUI : ABC123"));
 }
@@ -183,12 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"read error with the system's reason",
                  [](ExchangeHarness& h) {
                    h.sim.files.FailReadAt(kDataFile, 200, 1);
-                   h.sim.files.SayProblemsAs("erreur d'entr\xE9" "e-sortie");
+                   h.sim.files.SayProblemsAs("erreur d'entr\351e-sortie");
                  },
-                 {}, "Erreur de lecture du fichier (erreur d'entr\xE9" "e-sortie) : envoi interrompu !",
+                 {}, "Erreur de lecture du fichier (erreur d'entr\351e-sortie) : envoi interrompu !",
                  true},
         FailCase{"control character in the NUI",
-                 [](ExchangeHarness& h) { h.WinIni("[175000123]\r\nNUI=AB\x03" "COM\r\n"); },
+                 [](ExchangeHarness& h) { h.WinIni("[175000123]\r\nNUI=AB\003COM\r\n"); },
                  {}, "Appel refus\xE9 : NUI contient un caract\xE8re de contr\xF4le !", false},
         FailCase{"busy", [](ExchangeHarness& h) {
                    h.telephony.ModifyDevice(0, [](auto& d) {

@@ -9,7 +9,7 @@ namespace korval::job {
 namespace {
 
 std::string Block(const std::string& start, const std::string& tail) {
-  return "=== " + start + " d\xE9" "but du travail (processus 7)\n"
+  return "=== " + start + " d\351but du travail (processus 7)\n"
          "Action : L (fichier L.C.R)\nAbonn\xE9 : 175010123\nFichier : /data/lcr.txt\n"
          "10:00:01 | Envoi fichier L.C.R !\n" + tail;
 }
@@ -32,7 +32,7 @@ TEST(JournalSummaryTest, OneLinePerJobWithItsOutcomeAndCause) {
                   "Cause : Communication : pas de r\xE9ponse\n=== B fin du travail (processus 7)\n"),
        10, {"A" + line + "Retour=0 Detail1=9999 Detail2=9999, statut 1 | Communication : pas de r\xE9ponse"}},
       {"still pending", Block("A", ""), 10,
-       {"A" + line + "en cours, ou arr\xEAt\xE9 sans fin \xE9" "crite"}},
+       {"A" + line + "en cours, ou arr\xEAt\xE9 sans fin \351crite"}},
       {"killed", Block("A", "=== interrompu : le processus s'est arr\xEAt\xE9 avant la fin\n"), 10,
        {"A" + line + "interrompu (processus arr\xEAt\xE9)"}},
       {"the last ones only, CR LF ends, stray lines ignored",

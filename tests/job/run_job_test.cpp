@@ -230,7 +230,7 @@ TEST(RunJobTest, OverlongValuesAreRefusedNotCut) {
       {"", "FichierAssocie=C:\\" + std::string(77, 'F'),
        "Chemin du fichier trop long (plus de 79 caract\xE8res) !"},
       {"", "CarteParametre=RELEV\xC9 COMPTE",
-       "Carte param\xE8tre refus\xE9" "e (colonne 6) : un caract\xE8re n'existe pas en EBCDIC !"},
+       "Carte param\xE8tre refus\351e (colonne 6) : un caract\xE8re n'existe pas en EBCDIC !"},
   };
   for (const Case& c : cases) {
     JobHarness h;

@@ -122,7 +122,7 @@ TEST(WriteLinkTest, FailedWriteLogsOnceAndReturnsWhatWent) {
       h.Port().ScriptWriteFault(c.fault);
     }
     EXPECT_LT(WriteLink(h.process, std::string(20, 'z')), 20u);
-    EXPECT_EQ(h.sim.diagnostics.Debug().back(), "Probl\xE8me dans l'\xE9" "criture des donn\xE9" "es !");
+    EXPECT_EQ(h.sim.diagnostics.Debug().back(), "Probl\xE8me dans l'\351criture des donn\351es !");
     EXPECT_EQ(h.Port().Count(SimPortOp::kFlush), c.nt ? 1u : 0u);
   }
 }

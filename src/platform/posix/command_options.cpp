@@ -29,7 +29,7 @@ int PrintJournal(int argc, char** argv) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
     if (argc > 3 || error != std::errc() || end != text.data() + text.size() || count == 0) {
       PrintLine(stderr, "Usage : korvalcom --journal [N] (N : le nombre de travaux, 10 par "
-                        "d\xE9" "faut)");
+                        "d\351faut)");
       return app::kExitNoExchange;
     }
   }

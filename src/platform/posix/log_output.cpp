@@ -65,7 +65,7 @@ void LogOutput::Flush(int wait_ms) {
 
 void LogOutput::Gone() {
   gone_ = true;
-  std::fputs(Cp1252ToUtf8("korvalcom: sortie standard ferm\xE9" "e, le journal continue sur "
+  std::fputs(Cp1252ToUtf8("korvalcom: sortie standard ferm\351e, le journal continue sur "
                           "la sortie d'erreur\n").c_str(), err_);
   std::fflush(err_);
 }

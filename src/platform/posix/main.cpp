@@ -32,10 +32,10 @@ std::string ApplicationName(const char* argv0) {
 void PrintUsage(const std::string& name) {
   const std::string text =
       "Usage : " + name + " /B:<fichier de travail> [/N:<nom affich\xE9>]\n"
-      "  /B:  le fichier de travail (section [KORVAL]) : l'\xE9" "change \xE0 faire, puis son "
+      "  /B:  le fichier de travail (section [KORVAL]) : l'\351change \xE0 faire, puis son "
       "r\xE9sultat\n"
       "  /N:  le nom montr\xE9 dans le titre (termin\xE9 par ~ s'il contient des blancs)\n"
-      "Les marqueurs s'\xE9" "crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n"
+      "Les marqueurs s'\351crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n"
       "       " + name + " --journal [N]   les N derniers travaux du journal (10)\n"
       "       " + name + " --check [/B:<fichier de travail>]   v\xE9rifie l'installation "
       "sans appeler\n";

@@ -36,10 +36,10 @@ constexpr Message kMessages[] = {
      "Un p\xE9riph\xE9rique attach\xE9 au syst\xE8me ne fonctionne pas correctement."},
     {kErrorInvalidParameter, "Param\xE8tre incorrect."},
     {kErrorInsufficientBuffer,
-     "La zone de donn\xE9" "es transmise \xE0 un appel syst\xE8me est insuffisante."},
-    {kErrorOperationAborted, "L'op\xE9ration d'entr\xE9" "e/sortie a \xE9t\xE9 abandonn\xE9" "e."},
-    {kErrorIoPending, "Op\xE9ration d'entr\xE9" "e/sortie en cours."},
-    {kErrorIoDevice, "La demande n'a pas pu \xEAtre ex\xE9" "cut\xE9" "e \xE0 cause d'une erreur "
+     "La zone de donn\351es transmise \xE0 un appel syst\xE8me est insuffisante."},
+    {kErrorOperationAborted, "L'op\xE9ration d'entr\351e/sortie a \xE9t\xE9 abandonn\351e."},
+    {kErrorIoPending, "Op\xE9ration d'entr\351e/sortie en cours."},
+    {kErrorIoDevice, "La demande n'a pas pu \xEAtre ex\351cut\351e \xE0 cause d'une erreur "
                      "de p\xE9riph\xE9rique d'E/S."},
     {kErrorDeviceNotConnected, "Le p\xE9riph\xE9rique n'est pas connect\xE9."},
     {kErrorTimeout, "D\xE9lai d'attente d\xE9pass\xE9."},

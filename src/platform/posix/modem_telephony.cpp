@@ -210,10 +210,10 @@ bool ModemTelephony::TakeFirstFreeModem(std::vector<ModemLineConfig> configured)
   // the user looking for another program.
   const char* kind = any_busy ? "libre" : "utilisable";
   diagnostics_.Warn(configured.size() == 1
-                        ? std::string("Aucun modem ") + kind + " : l'\xE9" "change n'est pas lanc\xE9."
+                        ? std::string("Aucun modem ") + kind + " : l'\351change n'est pas lanc\xE9."
                         : std::string("Aucun modem ") + kind + " : les " +
                               std::to_string(configured.size()) +
-                              " modems de win.ini sont pris ou inutilisables, l'\xE9" "change "
+                              " modems de win.ini sont pris ou inutilisables, l'\351change "
                               "n'est pas lanc\xE9.");
   return false;
 }

@@ -43,10 +43,10 @@ std::string Rate(std::uint64_t bytes, std::uint32_t elapsed_ms) {
 }  // namespace
 
 std::string FormatTransferStatus(const TransferProgress& progress) {
-  const std::string elapsed = "\xE9" "coul\xE9 " + Duration(progress.elapsed_ms);
+  const std::string elapsed = "\351coul\xE9 " + Duration(progress.elapsed_ms);
   const std::string rate = Rate(progress.bytes, progress.elapsed_ms);
   if (progress.direction == TransferProgress::Direction::kReceiving) {
-    return "R\xE9" "ception : " + Grouped(progress.bytes) + " octets, " + rate + ", " + elapsed;
+    return "R\351ception : " + Grouped(progress.bytes) + " octets, " + rate + ", " + elapsed;
   }
   std::string left = "--:--";
   if (progress.records_done > 0 && progress.records_done <= progress.records_total) {

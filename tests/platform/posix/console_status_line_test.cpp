@@ -40,20 +40,20 @@ TEST(TransferStatusLineTest, SaysHowFarHowFastAndHowLong) {
   };
   for (const Case& c : {
            Case{Sending(0, 4, 0, 0),
-                "Envoi : 0/4 enregistrements, -- o/s, \xE9" "coul\xE9 00:00, reste --:--"},
+                "Envoi : 0/4 enregistrements, -- o/s, \351coul\xE9 00:00, reste --:--"},
            Case{Sending(2, 4, 320, 2000),
-                "Envoi : 2/4 enregistrements, 160 o/s, \xE9" "coul\xE9 00:02, reste 00:02"},
+                "Envoi : 2/4 enregistrements, 160 o/s, \351coul\xE9 00:02, reste 00:02"},
            Case{Sending(10, 40, 5600, 3723000),
-                "Envoi : 10/40 enregistrements, 1 o/s, \xE9" "coul\xE9 1:02:03, reste 3:06:09"},
+                "Envoi : 10/40 enregistrements, 1 o/s, \351coul\xE9 1:02:03, reste 3:06:09"},
            Case{Sending(40, 40, 6400, 61000),
-                "Envoi : 40/40 enregistrements, 104 o/s, \xE9" "coul\xE9 01:01, reste 00:00"},
-           Case{Receiving(0, 0), "R\xE9" "ception : 0 octets, -- o/s, \xE9" "coul\xE9 00:00"},
+                "Envoi : 40/40 enregistrements, 104 o/s, \351coul\xE9 01:01, reste 00:00"},
+           Case{Receiving(0, 0), "R\351ception : 0 octets, -- o/s, \351coul\xE9 00:00"},
            Case{Receiving(153600, 160000),
-                "R\xE9" "ception : 153 600 octets, 960 o/s, \xE9" "coul\xE9 02:40"},
+                "R\351ception : 153 600 octets, 960 o/s, \351coul\xE9 02:40"},
            Case{Receiving(153600, 100000),
-                "R\xE9" "ception : 153 600 octets, 1 536 o/s, \xE9" "coul\xE9 01:40"},
+                "R\351ception : 153 600 octets, 1 536 o/s, \351coul\xE9 01:40"},
            Case{Receiving(1234567, 100000),
-                "R\xE9" "ception : 1 234 567 octets, 12,0 Ko/s, \xE9" "coul\xE9 01:40"},
+                "R\351ception : 1 234 567 octets, 12,0 Ko/s, \351coul\xE9 01:40"},
        }) {
     EXPECT_EQ(FormatTransferStatus(c.progress), c.text);
   }
@@ -138,9 +138,9 @@ class ConsoleStatusLineTest : public ::testing::Test {
 TEST_F(ConsoleStatusLineTest, DrawnInPlaceOnATerminalAndErasedBeforeAnythingElse) {
   ASSERT_NO_FATAL_FAILURE(ErrOnTerminal());
   ASSERT_NO_FATAL_FAILURE(DriveATransfer());
-  const std::string first = "Envoi : 0/4 enregistrements, -- o/s, \xC3\xA9" "coul\xC3\xA9 00:00, reste --:--";
-  const std::string second = "Envoi : 2/4 enregistrements, 160 o/s, \xC3\xA9" "coul\xC3\xA9 00:02, reste 00:02";
-  const std::string third = "R\xC3\xA9" "ception : 153 600 octets, 12,5 Ko/s, \xC3\xA9" "coul\xC3\xA9 00:12";
+  const std::string first = "Envoi : 0/4 enregistrements, -- o/s, \xC3\251coul\xC3\xA9 00:00, reste --:--";
+  const std::string second = "Envoi : 2/4 enregistrements, 160 o/s, \xC3\251coul\xC3\xA9 00:02, reste 00:02";
+  const std::string third = "R\xC3\251ception : 153 600 octets, 12,5 Ko/s, \xC3\251coul\xC3\xA9 00:12";
   const auto erase = [](std::size_t characters) {
     return "\r" + std::string(characters, ' ') + "\r";
   };

@@ -97,12 +97,12 @@ struct MainWindowRig {
 
 const std::vector<std::string> kJobLogPieces = {
     "Syst\xE8me = ", "Windows NT", ": (2", ")\n", "Demande de relev\xE9 !\n", "NUI : ", "\n",
-    "Donn\xE9" "es compl\xE9mentaires :", "D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
+    "Donn\351es compl\xE9mentaires :", "D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
     "\n", "Connexion avec site destinataire r\xE9ussie. \n", "Envoi carte param\xE8tre !\n",
     "Carte param\xE8tre valide !\n"};
 const std::vector<std::string> kJobLogLines = {
     "Syst\xE8me = Windows NT: (2)", "Demande de relev\xE9 !", "NUI : ",
-    "Donn\xE9" "es compl\xE9mentaires :D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
+    "Donn\351es compl\xE9mentaires :D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
     "Connexion avec site destinataire r\xE9ussie. ", "Envoi carte param\xE8tre !",
     "Carte param\xE8tre valide !", ""};
 
@@ -314,8 +314,8 @@ TEST(Win32WindowSystemTest, MessageBoxesAreAnsweredByTheWatcher) {
   const BoxCase cases[] = {
       {"Erreur", "Initialisation de TAPI impossible !", kMbOk | kMbIconExclamation, kIdOk,
        "Erreur\tInitialisation de TAPI impossible !\t1:OK\t1"},
-      {"Reprise", "Ligne occup\xE9" "e\nR\xE9" "essayer ?", kMbRetryCancel | kMbIconQuestion,
-       kIdRetry, "Reprise\tLigne occup\xE9" "e\\nR\xE9" "essayer ?\t4:"},
+      {"Reprise", "Ligne occup\351e\nR\351essayer ?", kMbRetryCancel | kMbIconQuestion,
+       kIdRetry, "Reprise\tLigne occup\351e\\nR\351essayer ?\t4:"},
       {"", "Acc\xE8s refus\xE9.", kMbOk, kIdOk, "\tAcc\xE8s refus\xE9.\t1:OK\t1"},
       // A task posted before the box runs inside the box's own loop and closes it.
       {"Poste", "Attente", kMbOkCancel, kIdCancel, nullptr},
