@@ -83,12 +83,12 @@ void Measure(const char* name, int seconds, Wait wait) {
     each += entry;
   }
   // The sampler thread is left out of the others: it runs twice in the window.
-  std::printf("wait=%s waited_s=%.3f valid=%d window_s=%.3f cpu_pct=%.3f main_thread_pct=%.3f "
-              "other_threads_pct=%.3f main_wakeups_per_s=%.1f other_wakeups_per_s=%.1f "
-              "thread_wakeups_per_s=%s\n",
-              name, waited_s, valid ? 1 : 0, wall / 1e9, pct(last.process - first.process),
-              pct(main.cpu_ns), pct(others.cpu_ns), rate(main.runs), rate(others.runs),
-              each.c_str());
+  std::printf(
+      "wait=%s waited_s=%.3f valid=%d window_s=%.3f cpu_pct=%.3f main_thread_pct=%.3f "
+      "other_threads_pct=%.3f main_wakeups_per_s=%.1f other_wakeups_per_s=%.1f "
+      "thread_wakeups_per_s=%s\n",
+      name, waited_s, valid ? 1 : 0, wall / 1e9, pct(last.process - first.process),
+      pct(main.cpu_ns), pct(others.cpu_ns), rate(main.runs), rate(others.runs), each.c_str());
   std::fflush(stdout);
 }
 

@@ -29,7 +29,8 @@ namespace {
 
 double Percentile(const std::vector<std::int64_t>& sorted, double p) {
   if (sorted.empty()) return 0;
-  const auto at = static_cast<std::size_t>(p / 100.0 * static_cast<double>(sorted.size() - 1) + 0.5);
+  const auto at =
+      static_cast<std::size_t>(p / 100.0 * static_cast<double>(sorted.size() - 1) + 0.5);
   return static_cast<double>(sorted[std::min(at, sorted.size() - 1)]) / 1e6;
 }
 
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
     }
     if (!peer.SendStamps(count, gap_min_us, gap_max_us)) return 1;
     const std::int64_t deadline =
-        korval::bench::MonoNs() + (static_cast<std::int64_t>(count) * gap_max_us + 10'000'000) * 1000;
+        korval::bench::MonoNs() +
+        (static_cast<std::int64_t>(count) * gap_max_us + 10'000'000) * 1000;
     std::string text, pending;
     while (static_cast<int>(latencies.size() + malformed) < count &&
            korval::bench::MonoNs() < deadline) {
@@ -93,10 +95,11 @@ int main(int argc, char** argv) {
   }
   peer.Stop();
   std::sort(latencies.begin(), latencies.end());
-  std::printf("mode=%s arrivals=%zu malformed=%zu min_ms=%.3f median_ms=%.3f p90_ms=%.3f p99_ms=%.3f "
-              "p999_ms=%.3f max_ms=%.3f\n",
-              spin ? "spin" : "pump", latencies.size(), malformed, Percentile(latencies, 0), Percentile(latencies, 50),
-              Percentile(latencies, 90), Percentile(latencies, 99), Percentile(latencies, 99.9),
-              Percentile(latencies, 100));
+  std::printf(
+      "mode=%s arrivals=%zu malformed=%zu min_ms=%.3f median_ms=%.3f p90_ms=%.3f p99_ms=%.3f "
+      "p999_ms=%.3f max_ms=%.3f\n",
+      spin ? "spin" : "pump", latencies.size(), malformed, Percentile(latencies, 0),
+      Percentile(latencies, 50), Percentile(latencies, 90), Percentile(latencies, 99),
+      Percentile(latencies, 99.9), Percentile(latencies, 100));
   return static_cast<int>(latencies.size()) == count ? 0 : 1;
 }

@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--log" && first + 1 < argc) {
       log = std::fopen(argv[++first], "w");
     } else {
-      std::fprintf(stderr, "usage: korval_bench_measure [--mark NAME=TEXT]... [--log FILE] -- COMMAND...\n");
+      std::fprintf(
+          stderr, "usage: korval_bench_measure [--mark NAME=TEXT]... [--log FILE] -- COMMAND...\n");
       return 2;
     }
   }
@@ -116,8 +117,8 @@ int main(int argc, char** argv) {
   const double user_ms = static_cast<double>(korval::bench::TimevalNs(usage.ru_utime)) / 1e6;
   const double sys_ms = static_cast<double>(korval::bench::TimevalNs(usage.ru_stime)) / 1e6;
   if (log) std::fclose(log);
-  std::printf("wall_ms=%.1f user_ms=%.1f sys_ms=%.1f cpu_pct=%.3f maxrss_kb=%ld exit=%d",
-              wall_ms, user_ms, sys_ms, 100.0 * (user_ms + sys_ms) / wall_ms, usage.ru_maxrss,
+  std::printf("wall_ms=%.1f user_ms=%.1f sys_ms=%.1f cpu_pct=%.3f maxrss_kb=%ld exit=%d", wall_ms,
+              user_ms, sys_ms, 100.0 * (user_ms + sys_ms) / wall_ms, usage.ru_maxrss,
               WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   for (const Mark& mark : marks) std::printf(" mark_%s_ms=%.1f", mark.name.c_str(), mark.at_ms);
   std::printf("\n");

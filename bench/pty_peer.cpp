@@ -96,8 +96,8 @@ void Answer(int master, std::string& pending, bool& online) {
     }
     if (order.count > 0 && MonoNs() >= due_ns) {
       char stamp[32];
-      const int length = std::snprintf(stamp, sizeof stamp, "%016llx;",
-                                       static_cast<unsigned long long>(MonoNs()));
+      const int length =
+          std::snprintf(stamp, sizeof stamp, "%016llx;", static_cast<unsigned long long>(MonoNs()));
       WriteAll(master, stamp, static_cast<std::size_t>(length));
       --order.count;
       std::uniform_int_distribution<int> gap(order.gap_min_us, order.gap_max_us);

@@ -20,8 +20,8 @@ void AboutDialog::OnSysCommand(std::uint32_t id) {
 }
 
 void AboutDialog::OnDialogKey(platform::DialogKey key) {
-  windows_.EndDialog(window_, key == platform::DialogKey::kEnter ? platform::kIdOk
-                                                                 : platform::kIdCancel);
+  windows_.EndDialog(window_,
+                     key == platform::DialogKey::kEnter ? platform::kIdOk : platform::kIdCancel);
 }
 
 }  // namespace korval::app

@@ -9,10 +9,12 @@ namespace {
 
 class CheckDialog final : public platform::DialogEvents {
  public:
-  CheckDialog(platform::Platform& os, platform::SetupProbe& probe,
-              platform::JournalStore& journal, const std::string& job_file,
-              bool close_when_done)
-      : os_(os), probe_(probe), journal_(journal), job_file_(job_file),
+  CheckDialog(platform::Platform& os, platform::SetupProbe& probe, platform::JournalStore& journal,
+              const std::string& job_file, bool close_when_done)
+      : os_(os),
+        probe_(probe),
+        journal_(journal),
+        job_file_(job_file),
         close_when_done_(close_when_done) {}
 
   int status() const { return status_; }
@@ -29,9 +31,8 @@ class CheckDialog final : public platform::DialogEvents {
   void OnTimer(std::uint32_t id) override {
     if (id != kJobTimerId) return;
     os_.windows.KillTimer(window_, kJobTimerId);
-    status_ = CheckSetup(os_, probe_, journal_, job_file_, [this](const std::string& line) {
-      os_.windows.ListAdd(window_, line);
-    });
+    status_ = CheckSetup(os_, probe_, journal_, job_file_,
+                         [this](const std::string& line) { os_.windows.ListAdd(window_, line); });
     done_ = true;
     // An empty last line makes the one before it complete for the echo.
     os_.windows.ListAdd(window_, std::string());

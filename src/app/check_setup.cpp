@@ -68,8 +68,9 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
   std::string missing;
   const std::string found = probe.SystemProfileFound(&missing);
   if (found.empty()) {
-    report.Problem(kExitNoTelephony, missing + " Cr\351ez-le (exemple : doc/examples/win.ini) "
-                                               "ou nommez-le par KORVAL_WININI.");
+    report.Problem(kExitNoTelephony, missing +
+                                         " Cr\351ez-le (exemple : doc/examples/win.ini) "
+                                         "ou nommez-le par KORVAL_WININI.");
     return false;
   }
   report.Ok("win.ini : " + found);
@@ -79,8 +80,9 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
     report.Ok(std::string("NUMTRANSPAC absent : le num\xE9ro par d\351faut ") +
               job::kDefaultDialNumber + " sera appel\xE9");
   } else if (dial.size() > job::kDialNumberMax) {
-    report.Problem(kExitFailed, "NUMTRANSPAC=" + dial + " a plus de 11 caract\xE8res : "
-                                "corrigez-le dans la section [KORVAL] de win.ini");
+    report.Problem(kExitFailed, "NUMTRANSPAC=" + dial +
+                                    " a plus de 11 caract\xE8res : "
+                                    "corrigez-le dans la section [KORVAL] de win.ini");
   } else {
     report.Ok("NUMTRANSPAC : " + dial);
   }
@@ -94,14 +96,16 @@ bool CheckSystemProfile(platform::Platform& os, platform::SetupProbe& probe, Rep
 void CheckJournal(platform::Platform& os, platform::SetupProbe& probe,
                   platform::JournalStore& journal, Report& report) {
   const std::string path = job::JournalPath(os.profiles, journal);
-  const platform::FolderProbe folder = path.empty() ? platform::FolderProbe{}
-                                                    : probe.ProbeFolder(FolderOf(path));
+  const platform::FolderProbe folder =
+      path.empty() ? platform::FolderProbe{} : probe.ProbeFolder(FolderOf(path));
   if (path.empty()) {
-    report.Note("journal d\xE9sactiv\xE9 (Journal= vide dans win.ini) : aucun \351change "
-                "ne sera gard\xE9");
+    report.Note(
+        "journal d\xE9sactiv\xE9 (Journal= vide dans win.ini) : aucun \351change "
+        "ne sera gard\xE9");
   } else if (folder.exists && !folder.writable) {
     // A journal never stops a job: worth knowing, no more.
-    report.Note("journal " + path + " : \351criture refus\351e dans son dossier ; les "
+    report.Note("journal " + path +
+                " : \351criture refus\351e dans son dossier ; les "
                 "travaux se feront sans journal");
   } else {
     report.Ok("journal : " + path);
@@ -118,8 +122,9 @@ void CheckModems(platform::SetupProbe& probe, Report& report) {
     if (modem.answered || !modem.asked) ++answering;
   }
   if (modems.empty()) {
-    report.Problem(kExitNoTelephony, "Aucun modem : ajoutez \xE0 win.ini une section [MODEM0] "
-                                     "avec sa cl\xE9 Port (le port s\xE9rie du modem)");
+    report.Problem(kExitNoTelephony,
+                   "Aucun modem : ajoutez \xE0 win.ini une section [MODEM0] "
+                   "avec sa cl\xE9 Port (le port s\xE9rie du modem)");
   }
   for (const platform::ModemProbe& modem : modems) {
     if (!modem.data_modem) {
@@ -128,9 +133,12 @@ void CheckModems(platform::SetupProbe& probe, Report& report) {
       const std::string text = modem.name + " : " + modem.problem;
       usable == 0 ? report.Problem(kExitNoTelephony, text) : report.Note(text);
     } else if (!modem.asked) {
-      report.Ok(modem.name + " : modem de donné" "es de la téléphonie");
+      report.Ok(modem.name +
+                " : modem de donné"
+                "es de la téléphonie");
     } else if (!modem.answered) {
-      const std::string text = modem.name + " : ne r\xE9pond pas OK \xE0 AT en 1 s ; v\xE9rifiez "
+      const std::string text = modem.name +
+                               " : ne r\xE9pond pas OK \xE0 AT en 1 s ; v\xE9rifiez "
                                "qu'il est allum\xE9, branch\xE9 et \xE0 la vitesse de win.ini";
       answering == 0 ? report.Problem(kExitFailed, text) : report.Note(text);
     } else {
@@ -178,11 +186,11 @@ void CheckFileToSend(platform::FileSystem& files, const std::string& path, int r
   const std::string tail = recent.substr(recent.size() - static_cast<std::size_t>(*size % length));
   for (std::size_t i = 0; i < tail.size(); ++i) {
     if (IsFillerByte(tail[i])) continue;
-    report.Problem(kExitFailed,
-                   "fichier \xE0 envoyer " + path + " : l'octet " +
-                       std::to_string(*size - tail.size() + i + 1) +
-                       " est apr\xE8s le dernier enregistrement entier de " +
-                       std::to_string(record_length) + " octets ; le travail s'arr\xEAterait");
+    report.Problem(kExitFailed, "fichier \xE0 envoyer " + path + " : l'octet " +
+                                    std::to_string(*size - tail.size() + i + 1) +
+                                    " est apr\xE8s le dernier enregistrement entier de " +
+                                    std::to_string(record_length) +
+                                    " octets ; le travail s'arr\xEAterait");
     return;
   }
   report.Ok("fichier \xE0 envoyer " + path + " : " + std::to_string(*size) + " octets, " +
@@ -190,24 +198,26 @@ void CheckFileToSend(platform::FileSystem& files, const std::string& path, int r
             std::to_string(record_length) + " octets");
 }
 
-void CheckStatementTarget(platform::SetupProbe& probe, const std::string& path,
-                          Report& report) {
+void CheckStatementTarget(platform::SetupProbe& probe, const std::string& path, Report& report) {
   const std::string folder = FolderOf(path);
   const platform::FolderProbe found = probe.ProbeFolder(folder);
   if (!found.exists) {
-    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : introuvable ; cr\351ez-le "
-                                "ou corrigez FichierAssocie");
+    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder +
+                                    " : introuvable ; cr\351ez-le "
+                                    "ou corrigez FichierAssocie");
   } else if (!found.writable) {
-    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder + " : \351criture refus\351e ; "
-                                "donnez-y les droits d'\351criture");
+    report.Problem(kExitFailed, "dossier du relev\xE9 " + folder +
+                                    " : \351criture refus\351e ; "
+                                    "donnez-y les droits d'\351criture");
   } else if (found.free_bytes && *found.free_bytes < kTypicalStatementBytes) {
-    report.Note("dossier du relev\xE9 " + folder + " : " + std::to_string(*found.free_bytes / 1024) +
+    report.Note("dossier du relev\xE9 " + folder + " : " +
+                std::to_string(*found.free_bytes / 1024) +
                 " Ko libres seulement ; un relev\xE9 peut en demander plus");
   } else {
     report.Ok("dossier du relev\xE9 " + folder + " : accessible en \351criture" +
-              (found.free_bytes ? ", " + std::to_string(*found.free_bytes / (1024ull * 1024)) +
-                                      " Mo libres"
-                                : std::string()));
+              (found.free_bytes
+                   ? ", " + std::to_string(*found.free_bytes / (1024ull * 1024)) + " Mo libres"
+                   : std::string()));
   }
 }
 
@@ -215,8 +225,8 @@ std::string Read(platform::ProfileStore& profiles, const std::string& job_file, 
   return profiles.ReadPrivate(job_file, job::kSection, key, job::kOverlongProbeCapacity);
 }
 
-void CheckJobFile(platform::Platform& os, platform::SetupProbe& probe,
-                  const std::string& job_file, Report& report) {
+void CheckJobFile(platform::Platform& os, platform::SetupProbe& probe, const std::string& job_file,
+                  Report& report) {
   const std::string cause = exchange::OpenProblemText(os.files.ReadProblem(job_file));
   if (!cause.empty()) {
     report.Problem(kExitNoExchange, "fichier de travail " + job_file + " : " + cause);
@@ -226,15 +236,18 @@ void CheckJobFile(platform::Platform& os, platform::SetupProbe& probe,
   const std::string type = Read(os.profiles, job_file, job::kActionKey);
   const job::JobAction action = job::ActionFromType(type);
   if (action == job::JobAction::kNone) {
-    report.Problem(kExitNoExchange, "TypeAction=" + type + " : absent ou inconnu ; R (relev\xE9), "
-                                    "L (L.C.R), V (Virement) ou D (DADS) attendu");
+    report.Problem(kExitNoExchange, "TypeAction=" + type +
+                                        " : absent ou inconnu ; R (relev\xE9), "
+                                        "L (L.C.R), V (Virement) ou D (DADS) attendu");
     return;
   }
   report.Ok("TypeAction : " + type.substr(0, 1));
   const std::string subscriber = Read(os.profiles, job_file, job::kSubscriberKey);
   if (subscriber.empty() || subscriber.size() > job::kSubscriberMax) {
-    report.Problem(kExitFailed, "NumeroAbonne=" + subscriber + " : absent ou de plus de 31 "
-                                "caract\xE8res ; le num\xE9ro du site de la banque est attendu");
+    report.Problem(kExitFailed,
+                   "NumeroAbonne=" + subscriber +
+                       " : absent ou de plus de 31 "
+                       "caract\xE8res ; le num\xE9ro du site de la banque est attendu");
   } else {
     const std::string profile7 = os.profiles.ReadSystem(subscriber, job::kProfile7Key, 2);
     report.Ok("NumeroAbonne : " + subscriber + " (profil 7 : " +
@@ -253,8 +266,9 @@ void CheckJobFile(platform::Platform& os, platform::SetupProbe& probe,
   }
   const std::string file = Read(os.profiles, job_file, job::kFileKey);
   if (file.empty() || file.size() > job::kFilePathMax) {
-    report.Problem(kExitFailed, "FichierAssocie=" + file + " : absent ou de plus de 79 "
-                                "caract\xE8res");
+    report.Problem(kExitFailed, "FichierAssocie=" + file +
+                                    " : absent ou de plus de 79 "
+                                    "caract\xE8res");
     return;
   }
   if (action == job::JobAction::kStatement) {
@@ -266,17 +280,15 @@ void CheckJobFile(platform::Platform& os, platform::SetupProbe& probe,
 
 }  // namespace
 
-int CheckSetup(platform::Platform& os, platform::SetupProbe& probe,
-               platform::JournalStore& journal, const std::string& job_file,
-               const std::function<void(const std::string&)>& print) {
+int CheckSetup(platform::Platform& os, platform::SetupProbe& probe, platform::JournalStore& journal,
+               const std::string& job_file, const std::function<void(const std::string&)>& print) {
   Report report(print);
   if (CheckSystemProfile(os, probe, report)) CheckModems(probe, report);
   CheckJournal(os, probe, journal, report);
   if (!job_file.empty()) CheckJobFile(os, probe, job_file, report);
-  report.status() == kExitSucceeded
-      ? report.Ok("pr\xEAt : un travail peut \xEAtre lanc\xE9")
-      : print("Statut " + std::to_string(report.status()) +
-              " : celui qu'un vrai travail aurait donn\xE9");
+  report.status() == kExitSucceeded ? report.Ok("pr\xEAt : un travail peut \xEAtre lanc\xE9")
+                                    : print("Statut " + std::to_string(report.status()) +
+                                            " : celui qu'un vrai travail aurait donn\xE9");
   return report.status();
 }
 

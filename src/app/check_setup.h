@@ -13,9 +13,8 @@ namespace korval::app {
 // One line per check through print (Windows-1252, without line feed), "OK" or the
 // problem and what to do. Returns 0 when all is ready, otherwise the exit status a
 // real job would end with.
-int CheckSetup(platform::Platform& os, platform::SetupProbe& probe,
-               platform::JournalStore& journal, const std::string& job_file,
-               const std::function<void(const std::string&)>& print);
+int CheckSetup(platform::Platform& os, platform::SetupProbe& probe, platform::JournalStore& journal,
+               const std::string& job_file, const std::function<void(const std::string&)>& print);
 
 // A statement of this size fits in the statement's folder with room to spare.
 inline constexpr std::uint64_t kTypicalStatementBytes = 10ull * 1024 * 1024;

@@ -14,8 +14,7 @@ int RunCommApp(Process& process, std::string_view arguments) {
 
   if (line::StartTelephony(process, platform::kNoWindow, process.instance) != 0) {
     process.os.windows.MessageBox(platform::kNoWindow, "Initialisation de TAPI impossible !",
-                                  process.app_name,
-                                  platform::kMbOk | platform::kMbIconExclamation);
+                                  process.app_name, platform::kMbOk | platform::kMbIconExclamation);
     return kExitNoTelephony;
   }
   {

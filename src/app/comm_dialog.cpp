@@ -28,8 +28,7 @@ bool CommDialog::OnCreate(platform::WindowHandle window) {
 void CommDialog::OnInitDialog() {
   platform::WindowSystem& windows = process_.os.windows;
   if (!process_.display_name.empty()) {
-    windows.SetCaption(window_,
-                       windows.Caption(window_) + " [" + process_.display_name + "]");
+    windows.SetCaption(window_, windows.Caption(window_) + " [" + process_.display_name + "]");
   }
   const std::string about_item = kAboutItemText;
   if (!about_item.empty()) {

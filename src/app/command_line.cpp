@@ -27,9 +27,8 @@ CommandLine ParseCommandLine(std::string_view arguments) {
   if (TakeAfter(arguments, "/N:", &rest)) {
     // A name with blanks is closed by "~"; without one, the name ends at a blank.
     const std::size_t tilde = rest.find('~');
-    result.display_name = std::string(tilde != std::string_view::npos
-                                          ? rest.substr(0, tilde)
-                                          : CutBefore(rest, " "));
+    result.display_name =
+        std::string(tilde != std::string_view::npos ? rest.substr(0, tilde) : CutBefore(rest, " "));
   }
   return result;
 }

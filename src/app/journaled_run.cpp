@@ -14,8 +14,8 @@ class JournaledWindows final : public platform::WindowSystem {
   JournaledWindows(platform::WindowSystem& inner, job::Journal& journal)
       : inner_(inner), journal_(journal) {}
 
-  int MessageBox(platform::WindowHandle owner, const std::string& text,
-                 const std::string& title, std::uint32_t style) override {
+  int MessageBox(platform::WindowHandle owner, const std::string& text, const std::string& title,
+                 std::uint32_t style) override {
     journal_.Box(title, text);
     return inner_.MessageBox(owner, text, title, style);
   }
@@ -39,9 +39,7 @@ class JournaledWindows final : public platform::WindowSystem {
   }
   void SetWindowIcons(platform::WindowHandle window) override { inner_.SetWindowIcons(window); }
   void ListReset(platform::WindowHandle window) override { inner_.ListReset(window); }
-  std::size_t ListCount(platform::WindowHandle window) override {
-    return inner_.ListCount(window);
-  }
+  std::size_t ListCount(platform::WindowHandle window) override { return inner_.ListCount(window); }
   std::string ListText(platform::WindowHandle window, std::size_t index) override {
     return inner_.ListText(window, index);
   }
@@ -51,8 +49,7 @@ class JournaledWindows final : public platform::WindowSystem {
   void ListAdd(platform::WindowHandle window, const std::string& text) override {
     inner_.ListAdd(window, text);
   }
-  bool SetTimer(platform::WindowHandle window, std::uint32_t id,
-                std::uint32_t period_ms) override {
+  bool SetTimer(platform::WindowHandle window, std::uint32_t id, std::uint32_t period_ms) override {
     return inner_.SetTimer(window, id, period_ms);
   }
   void KillTimer(platform::WindowHandle window, std::uint32_t id) override {
@@ -99,9 +96,8 @@ int RunJournaledCommApp(platform::Platform& os, platform::JournalStore& journal_
   job::Journal journal(os.profiles, os.files, os.diagnostics, journal_store);
   JournaledWindows windows(os.windows, journal);
   JournaledDiagnostics diagnostics(os.diagnostics, journal);
-  platform::Platform watched{os.clock,       windows,    os.profiles,
-                             os.files,       os.threads, diagnostics,
-                             os.version,     os.telephony, os.serial};
+  platform::Platform watched{os.clock,    windows,    os.profiles,  os.files, os.threads,
+                             diagnostics, os.version, os.telephony, os.serial};
   int status = kExitNoExchange;
   {
     Process process(watched, app_name);

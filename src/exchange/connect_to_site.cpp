@@ -40,8 +40,7 @@ bool HasControlCharacter(const std::string& text) {
 
 // The PAD takes one command line: a carriage return inside a value would end it and
 // start a second command.
-std::optional<std::string> UnsafeSetting(const std::string& subscriber,
-                                         const SiteSettings& site) {
+std::optional<std::string> UnsafeSetting(const std::string& subscriber, const SiteSettings& site) {
   if (HasControlCharacter(subscriber)) return "NumeroAbonne";
   if (HasControlCharacter(site.nui)) return "NUI";
   if (HasControlCharacter(site.complement)) return "COMPLEMENT";
@@ -117,9 +116,9 @@ int ConnectToSite(Process& process, platform::WindowHandle window, platform::Ins
     return 0;
   }
   if (AwaitAnswer(process, "TRANSPAC", "") == 0) {
-    ShowCommunicationBox(
-        process, "Connexion avec TRANSPAC non r\xE9ussie !\nVeuillez reessayer plus tard !",
-        platform::kMbIconQuestion);
+    ShowCommunicationBox(process,
+                         "Connexion avec TRANSPAC non r\xE9ussie !\nVeuillez reessayer plus tard !",
+                         platform::kMbIconQuestion);
     return 0;
   }
   process.os.diagnostics.DebugOutput("J'envoi le profil !\n");

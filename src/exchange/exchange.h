@@ -13,9 +13,8 @@ namespace korval::exchange {
 int SendFile(Process& process, const std::string& file_path, platform::WindowHandle window,
              platform::InstanceHandle instance, std::string& dial_number,
              const std::string& subscriber, const std::string& card, int record_length);
-int ReceiveStatement(Process& process, const std::string& file_path,
-                     platform::WindowHandle window, platform::InstanceHandle instance,
-                     std::string& dial_number, const std::string& subscriber,
-                     const std::string& card);
+int ReceiveStatement(Process& process, const std::string& file_path, platform::WindowHandle window,
+                     platform::InstanceHandle instance, std::string& dial_number,
+                     const std::string& subscriber, const std::string& card);
 
 }  // namespace korval::exchange

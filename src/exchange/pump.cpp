@@ -19,8 +19,7 @@ namespace {
 template <typename Stop>
 bool TurnQueueFor(Process& process, std::uint32_t ms, Stop stop) {
   const std::uint32_t start = process.os.clock.TickCount();
-  for (std::uint32_t elapsed = 0; elapsed < ms;
-       elapsed = process.os.clock.TickCount() - start) {
+  for (std::uint32_t elapsed = 0; elapsed < ms; elapsed = process.os.clock.TickCount() - start) {
     process.os.windows.PumpMessageWithin(ms - elapsed);
     if (stop()) return false;
   }
@@ -50,8 +49,8 @@ int AwaitAnswer(Process& process, const std::string& expected, const std::string
   return HangUpUnlessReplied(process, link::AwaitReply(process, expected, alternative));
 }
 
-int AwaitAnswerWithin(Process& process, const std::string& expected,
-                      const std::string& alternative, std::uint32_t limit_ms) {
+int AwaitAnswerWithin(Process& process, const std::string& expected, const std::string& alternative,
+                      std::uint32_t limit_ms) {
   return HangUpUnlessReplied(process,
                              link::AwaitReplyWithin(process, expected, alternative, limit_ms));
 }

@@ -22,8 +22,8 @@ bool PauseWhileCallUp(Process& process, std::uint32_t ms);
 // limit_ms). A wait that ended otherwise ends the call: marked disconnected, hung up
 // and the port closed; 0 then.
 int AwaitAnswer(Process& process, const std::string& expected, const std::string& alternative);
-int AwaitAnswerWithin(Process& process, const std::string& expected,
-                      const std::string& alternative, std::uint32_t limit_ms);
+int AwaitAnswerWithin(Process& process, const std::string& expected, const std::string& alternative,
+                      std::uint32_t limit_ms);
 // Empties ReceiveBuffer under ReceiveBusy.
 void EmptyReceiveBuffer(Process& process);
 

@@ -32,8 +32,8 @@ void StartCapture(Process& process, bool capture) {
   link::ReceiveBusySection section(process);
   std::string& buffer = process.receive.buffer;
   const std::size_t answer = FindAcceptance(buffer);
-  const std::size_t data = answer == std::string::npos ? buffer.size()
-                                                       : answer + kAnswerRecordLength;
+  const std::size_t data =
+      answer == std::string::npos ? buffer.size() : answer + kAnswerRecordLength;
   buffer.erase(0, std::min(data, buffer.size()));
   buffer.erase(0, std::min(buffer.find_first_not_of(" \t\n\v\f\r"), buffer.size()));
   process.receive.capture_enabled = capture;
@@ -53,8 +53,7 @@ std::size_t TrailingEndRecord(const std::string& buffer) {
   const std::size_t end = buffer.rfind(kEndRecord);
   if (end == std::string::npos) return end;
   const std::size_t after = end + kEndRecord.size();
-  return buffer.find_first_not_of(kLineEnds, after) == std::string::npos ? end
-                                                                          : std::string::npos;
+  return buffer.find_first_not_of(kLineEnds, after) == std::string::npos ? end : std::string::npos;
 }
 
 // Under ReceiveBusy: keeps an end record in view (at the start of the buffer), or
@@ -182,8 +181,7 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
       EndCapture(process);
       // After a stop, the stop has been said: the line is not to blame.
       if (!process.job.stopped_by_user) {
-        process.log.LogProgress(
-            "Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\351e !\n");
+        process.log.LogProgress("Relev\xE9 incomplet : la communication a \xE9t\xE9 coup\351e !\n");
       }
       return 0;
     case Reception::kSilent:
@@ -195,17 +193,19 @@ int ReceiveInto(Process& process, const std::string& file_path, platform::Window
     case Reception::kTooLong:
       // No acknowledgement: a statement that long is noise or a bank gone wrong.
       EndCapture(process);
-      process.log.LogProgress("Relev\xE9 incomplet : dur\351e maximale de r\351ception "
-                              "d\xE9pass\351e (DureeMaxReception) !\n");
+      process.log.LogProgress(
+          "Relev\xE9 incomplet : dur\351e maximale de r\351ception "
+          "d\xE9pass\351e (DureeMaxReception) !\n");
       return 0;
     case Reception::kNotStored:
       // No acknowledgement: the bank will send the statement again.
       EndCapture(process);
-      process.log.LogProgress("Relev\xE9 incomplet : erreur d'\351criture dans le fichier du "
-                              "relev\xE9" + link::Reason(process) + " !\n");
+      process.log.LogProgress(
+          "Relev\xE9 incomplet : erreur d'\351criture dans le fichier du "
+          "relev\xE9" +
+          link::Reason(process) + " !\n");
       return 0;
-    case Reception::kEnded:
-      break;
+    case Reception::kEnded: break;
   }
   TakeEndCodes(process, end_position);
   EmptyReceiveBuffer(process);
@@ -230,8 +230,7 @@ bool TargetRefused(Process& process, const std::string& file_path) {
   if (file_path.empty()) return false;
   for (const std::string& path : {file_path, link::BackupName(file_path)}) {
     const platform::OpenProblem problem = process.os.files.ReadProblem(path);
-    if (problem != platform::OpenProblem::kFolder &&
-        problem != platform::OpenProblem::kNotAFile) {
+    if (problem != platform::OpenProblem::kFolder && problem != platform::OpenProblem::kNotAFile) {
       continue;
     }
     process.log.LogProgress("Fichier du relev\xE9 refus\xE9 : " + path + " : " +
@@ -246,10 +245,9 @@ bool TargetRefused(Process& process, const std::string& file_path) {
 // The statement goes to a temporary file and takes the place of the previous one only
 // once it is complete: a failed request leaves the statement's file and its .BAK as
 // they were.
-int ReceiveStatement(Process& process, const std::string& file_path,
-                     platform::WindowHandle window, platform::InstanceHandle instance,
-                     std::string& dial_number, const std::string& subscriber,
-                     const std::string& card) {
+int ReceiveStatement(Process& process, const std::string& file_path, platform::WindowHandle window,
+                     platform::InstanceHandle instance, std::string& dial_number,
+                     const std::string& subscriber, const std::string& card) {
   ReentryGuard guard(process.exchange.receive_statement_running);
   if (!guard.entered()) return 0;
   if (TargetRefused(process, file_path)) return 0;

@@ -12,8 +12,7 @@ inline constexpr std::size_t kAnswerRecordLength = 20;
 // The first acceptance word "OK " in text; the "OK " inside a refusal "NOK " (a
 // first code that begins with a blank) is not one.
 inline std::size_t FindAcceptance(const std::string& text) {
-  for (std::size_t at = text.find("OK "); at != std::string::npos;
-       at = text.find("OK ", at + 1)) {
+  for (std::size_t at = text.find("OK "); at != std::string::npos; at = text.find("OK ", at + 1)) {
     if (at == 0 || text[at - 1] != 'N') return at;
   }
   return std::string::npos;

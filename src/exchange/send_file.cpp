@@ -41,9 +41,7 @@ ChunkRead ReadChunk(platform::File& file, std::string& chunk, std::size_t count)
 }
 
 // Bytes that may trail the last whole record without being data.
-bool IsFillerByte(char c) {
-  return c == '\r' || c == '\n' || c == 0x1A || c == ' ' || c == '\0';
-}
+bool IsFillerByte(char c) { return c == '\r' || c == '\n' || c == 0x1A || c == ' ' || c == '\0'; }
 
 // Reads the whole file once before dialling: a remainder that holds data would be
 // dropped, and a file that cannot be read would stop in the middle of the transfer.
@@ -110,8 +108,10 @@ bool SendRecords(Process& process, platform::File& file, std::size_t record_leng
     meter.Sent(sent, sent * record_length);
     if (!PauseWhileCallUp(process, kQuietAfterRecordMs)) {
       if (!process.job.stopped_by_user) {
-        process.log.LogProgress("Envoi interrompu : la communication a \xE9t\xE9 coup\351e "
-                                "apr\xE8s " + std::to_string(sent) + " enregistrement(s) !\n");
+        process.log.LogProgress(
+            "Envoi interrompu : la communication a \xE9t\xE9 coup\351e "
+            "apr\xE8s " +
+            std::to_string(sent) + " enregistrement(s) !\n");
       }
       DropCall(process);
       return false;
@@ -165,8 +165,8 @@ int SendFile(Process& process, const std::string& file_path, platform::WindowHan
   }
   EndRecord(process);
 
-  const std::uint32_t acknowledgement_limit_ms = link::ReadLimitMs(
-      process, link::kAcknowledgementWaitKey, link::kAcknowledgementWaitDefaultS);
+  const std::uint32_t acknowledgement_limit_ms =
+      link::ReadLimitMs(process, link::kAcknowledgementWaitKey, link::kAcknowledgementWaitDefaultS);
   if (AwaitAnswerWithin(process, "OKF", "", acknowledgement_limit_ms) == 0) {
     process.os.diagnostics.DebugOutput("Sortie anormale !\n");
     // The bank probably holds the file: sending it again could make a duplicate.

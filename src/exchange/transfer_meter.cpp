@@ -4,8 +4,7 @@
 
 namespace korval::exchange {
 
-TransferMeter::TransferMeter(Process& process, Direction direction,
-                             std::uint64_t records_total)
+TransferMeter::TransferMeter(Process& process, Direction direction, std::uint64_t records_total)
     : process_(process), start_(process.os.clock.TickCount()) {
   progress_.direction = direction;
   progress_.records_total = records_total;

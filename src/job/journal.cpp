@@ -68,22 +68,20 @@ void Journal::Begin(const std::string& command, const std::string& job_file) {
   if (!store_.Open(path)) {
     const std::string reason = store_.LastProblemText();
     Trouble("journal non \351crit : impossible de cr\351er " + path +
-            (reason.empty() ? "" : " (" + reason + ")") +
-            " ; l'\351change se fait sans journal");
+            (reason.empty() ? "" : " (" + reason + ")") + " ; l'\351change se fait sans journal");
     return;
   }
   writing_ = true;
   job_file_ = job_file;
   type_action_ = job_file.empty() ? std::string() : ReadJob(kActionKey);
-  WriteLine(std::string(kBlockStart) + Now() +
-            std::string(kStartWord) + " (processus " +
+  WriteLine(std::string(kBlockStart) + Now() + std::string(kStartWord) + " (processus " +
             std::to_string(store_.ProcessId()) + ")");
   WriteLine("Commande : " + command);
   if (job_file.empty()) return;
   WriteLine("Fichier de travail : " + job_file.substr(0, job_file.find_last_not_of(" \t") + 1));
   const JobAction action = ActionFromType(type_action_);
-  WriteLine(std::string(kActionField) + type_action_.substr(0, 1) + " (" +
-            ActionName(action) + ")");
+  WriteLine(std::string(kActionField) + type_action_.substr(0, 1) + " (" + ActionName(action) +
+            ")");
   WriteLine(std::string(kSubscriberField) + ReadJob(kSubscriberKey));
   const std::string card_setting = profiles_.ReadSystem(kSection, kJournalCardKey, 2);
   if (!card_setting.empty() && (card_setting[0] == 'O' || card_setting[0] == 'o')) {
@@ -144,8 +142,8 @@ std::string Journal::FileLine(const std::string& path, int record_length) {
   std::string line = "Taille : " + std::to_string(*size) + " octets, ";
   if (record_length == 0) return line + std::to_string(LineCount(*file)) + " lignes";
   const std::uint64_t length = static_cast<std::uint64_t>(record_length);
-  line += std::to_string(*size / length) + " enregistrements de " +
-          std::to_string(record_length) + " octets";
+  line += std::to_string(*size / length) + " enregistrements de " + std::to_string(record_length) +
+          " octets";
   if (*size % length != 0) line += " et " + std::to_string(*size % length) + " octets de reste";
   return line;
 }
@@ -162,10 +160,10 @@ void Journal::End(int exit_status) {
       WriteLine(FileLine(ReadJob(kFileKey), RecordLengthOf(action)));
     }
     const std::string retour = ReadJob(kResultKey);
-    const std::string codes = retour.empty() ? std::string("Retour absent (aucun \351change)")
-                                             : "Retour=" + retour + " Detail1=" +
-                                                   ReadJob(kDetail1Key) + " Detail2=" +
-                                                   ReadJob(kDetail2Key);
+    const std::string codes = retour.empty()
+                                  ? std::string("Retour absent (aucun \351change)")
+                                  : "Retour=" + retour + " Detail1=" + ReadJob(kDetail1Key) +
+                                        " Detail2=" + ReadJob(kDetail2Key);
     WriteLine(std::string(kOutcomeField) + codes + ", statut " + std::to_string(exit_status));
   } else {
     WriteLine(std::string(kOutcomeField) + "statut " + std::to_string(exit_status));
@@ -174,11 +172,9 @@ void Journal::End(int exit_status) {
     const std::string& cause = !last_box_.empty()       ? last_box_
                                : !last_warning_.empty() ? last_warning_
                                                         : last_line_;
-    WriteLine(std::string(kCauseField) +
-              (cause.empty() ? std::string("(aucun message)") : cause));
+    WriteLine(std::string(kCauseField) + (cause.empty() ? std::string("(aucun message)") : cause));
   }
-  WriteLine(std::string(kBlockStart) + Now() +
-            std::string(kEndWord) + " (processus " +
+  WriteLine(std::string(kBlockStart) + Now() + std::string(kEndWord) + " (processus " +
             std::to_string(store_.ProcessId()) + ")");
   if (writing_ && !store_.Commit(kJournalMaxBytes, platform::Cp1252ToUtf8(kKilledEnd))) {
     GiveUp();

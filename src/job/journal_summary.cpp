@@ -32,8 +32,8 @@ void TakeLine(std::string_view line, std::vector<JobSummary>& jobs) {
   if (StartsWith(line, kBlockStart)) {
     if (line.find(kStartWord) != std::string_view::npos) {
       JobSummary job;
-      job.started = std::string(line.substr(kBlockStart.size(),
-                                            line.find(kStartWord) - kBlockStart.size()));
+      job.started =
+          std::string(line.substr(kBlockStart.size(), line.find(kStartWord) - kBlockStart.size()));
       jobs.push_back(job);
     } else if (!jobs.empty() && StartsWith(line, kKilledEnd.substr(0, 14))) {
       jobs.back().outcome = "interrompu (processus arr\xEAt\xE9)";

@@ -35,9 +35,9 @@ void LogPlatform(Process& process) {
 
 void ReadProfile7(Process& process, const std::string& subscriber) {
   process.job.use_profile7 = false;
-  const std::string value =
-      subscriber.empty() ? std::string()
-                         : process.os.profiles.ReadSystem(subscriber, kProfile7Key, 2);
+  const std::string value = subscriber.empty()
+                                ? std::string()
+                                : process.os.profiles.ReadSystem(subscriber, kProfile7Key, 2);
   if (!value.empty()) process.job.use_profile7 = value[0] == 'O' || value[0] == 'o';
   if (process.job.use_profile7) {
     process.log.LogProgress("Utilisation du profil 7");
@@ -88,30 +88,22 @@ std::optional<std::string> RefusalOf(const JobInput& input) {
   return std::nullopt;
 }
 
-int RunExchange(Process& process, JobAction action, JobInput& input,
-                platform::WindowHandle window, platform::InstanceHandle instance) {
+int RunExchange(Process& process, JobAction action, JobInput& input, platform::WindowHandle window,
+                platform::InstanceHandle instance) {
   log::ProgressLog& log = process.log;
   switch (action) {
-    case JobAction::kStatement:
-      log.LogProgress("Demande de relev\xE9 !\n");
-      break;
-    case JobAction::kDadsFile:
-      log.LogProgress("Envoi de la DADS R\xE9seau !\n");
-      break;
-    case JobAction::kTransferFile:
-      log.LogProgress("Envoi fichier Virement !\n");
-      break;
-    default:
-      log.LogProgress("Envoi fichier L.C.R !\n");
-      break;
+    case JobAction::kStatement: log.LogProgress("Demande de relev\xE9 !\n"); break;
+    case JobAction::kDadsFile: log.LogProgress("Envoi de la DADS R\xE9seau !\n"); break;
+    case JobAction::kTransferFile: log.LogProgress("Envoi fichier Virement !\n"); break;
+    default: log.LogProgress("Envoi fichier L.C.R !\n"); break;
   }
   if (std::optional<std::string> refusal = RefusalOf(input)) {
     log.LogProgress(*refusal);
     return 0;
   }
   if (action == JobAction::kStatement) {
-    return exchange::ReceiveStatement(process, input.file_path, window, instance,
-                                      input.dial_number, input.subscriber, input.card);
+    return exchange::ReceiveStatement(process, input.file_path, window, instance, input.dial_number,
+                                      input.subscriber, input.card);
   }
   const int record_length = action == JobAction::kDadsFile ? 560 : 160;
   return exchange::SendFile(process, input.file_path, window, instance, input.dial_number,
@@ -138,9 +130,10 @@ void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
     return;
   }
   process.job.outcome_unwritten = true;
-  process.os.diagnostics.Warn("Aucun \351change : impossible d'\351crire dans le fichier "
-                              "de travail " + Quoted(job_file) +
-                              " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \351crit");
+  process.os.diagnostics.Warn(
+      "Aucun \351change : impossible d'\351crire dans le fichier "
+      "de travail " +
+      Quoted(job_file) + " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \351crit");
 }
 
 // Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
@@ -153,9 +146,10 @@ void WriteOutcome(Process& process, const std::string& job_file, bool succeeded)
       {kDetail2Key, code(process.job.detail2)}};
   if (process.os.profiles.WritePrivateEntries(job_file, kSection, entries)) return;
   process.job.outcome_unwritten = true;
-  process.os.diagnostics.Warn("Impossible d'\351crire le r\xE9sultat dans le fichier de "
-                              "travail " + Quoted(job_file) + " (Retour=" +
-                              (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel");
+  process.os.diagnostics.Warn(
+      "Impossible d'\351crire le r\xE9sultat dans le fichier de "
+      "travail " +
+      Quoted(job_file) + " (Retour=" + (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel");
 }
 
 }  // namespace
@@ -163,10 +157,14 @@ void WriteOutcome(Process& process, const std::string& job_file, bool succeeded)
 JobAction ActionFromType(const std::string& type_action) {
   if (type_action.empty()) return JobAction::kNone;
   switch (type_action[0]) {
-    case 'R': case 'r': return JobAction::kStatement;
-    case 'L': case 'l': return JobAction::kLcrFile;
-    case 'V': case 'v': return JobAction::kTransferFile;
-    case 'D': case 'd': return JobAction::kDadsFile;
+    case 'R':
+    case 'r': return JobAction::kStatement;
+    case 'L':
+    case 'l': return JobAction::kLcrFile;
+    case 'V':
+    case 'v': return JobAction::kTransferFile;
+    case 'D':
+    case 'd': return JobAction::kDadsFile;
     default: return JobAction::kNone;
   }
 }
@@ -176,9 +174,8 @@ std::string NormaliseCard(std::string card) {
   return card;
 }
 
-void RunJob(Process& process, platform::WindowHandle window,
-            platform::InstanceHandle instance, const std::string& job_file_path,
-            log::LogWindow* main_window) {
+void RunJob(Process& process, platform::WindowHandle window, platform::InstanceHandle instance,
+            const std::string& job_file_path, log::LogWindow* main_window) {
   platform::ProfileStore& profiles = process.os.profiles;
   JobInput input;
   input.dial_number = profiles.ReadSystem(kSection, kDialNumberKey, kOverlongProbeCapacity);
@@ -207,10 +204,9 @@ void RunJob(Process& process, platform::WindowHandle window,
     return;
   }
 
-  input.card = NormaliseCard(
-      profiles.ReadPrivate(job_file_path, kSection, kCardKey, kCardCapacity));
-  input.file_path =
-      profiles.ReadPrivate(job_file_path, kSection, kFileKey, kOverlongProbeCapacity);
+  input.card =
+      NormaliseCard(profiles.ReadPrivate(job_file_path, kSection, kCardKey, kCardCapacity));
+  input.file_path = profiles.ReadPrivate(job_file_path, kSection, kFileKey, kOverlongProbeCapacity);
 
   const int result = RunExchange(process, action, input, window, instance);
   process.job.outcome = result != 0;

@@ -17,8 +17,7 @@ JobAction ActionFromType(const std::string& type_action);
 std::string NormaliseCard(std::string card);
 
 // Reads the job file, runs its exchange and writes the outcome back.
-void RunJob(Process& process, platform::WindowHandle window,
-            platform::InstanceHandle instance, const std::string& job_file_path,
-            log::LogWindow* main_window);
+void RunJob(Process& process, platform::WindowHandle window, platform::InstanceHandle instance,
+            const std::string& job_file_path, log::LogWindow* main_window);
 
 }  // namespace korval::job

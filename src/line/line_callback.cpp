@@ -27,11 +27,11 @@ void StartReadThread(Process& process) {
   call.read_thread.reset();
   call.link_active = true;
   call.stop_read_thread = &StopReadThread;
-  call.read_thread = process.os.threads.Start(
-      [&process] { return link::ReadThread(process, {&GetPortHandle, &OnPortLost}); });
+  call.read_thread = process.os.threads.Start([&process] {
+    return link::ReadThread(process, {&GetPortHandle, &OnPortLost});
+  });
   if (!call.read_thread) {
-    process.os.windows.MessageBox(tapi::kNoWindow, "Error creating READ thread", "",
-                                  tapi::kMbOk);
+    process.os.windows.MessageBox(tapi::kNoWindow, "Error creating READ thread", "", tapi::kMbOk);
   }
 }
 
@@ -60,13 +60,9 @@ void OnCallState(Process& process, std::uintptr_t state, std::uintptr_t mode) {
       break;
     case tapi::kCallStateAccepted:
     case tapi::kCallStateDialtone:
-    case tapi::kCallStateDialing:
-      call.call_state = static_cast<std::uint32_t>(state);
-      break;
+    case tapi::kCallStateDialing: call.call_state = static_cast<std::uint32_t>(state); break;
     case tapi::kCallStateBusy:
-    case tapi::kCallStateSpecialInfo:
-      call.call_state = tapi::kCallStateDisconnected;
-      break;
+    case tapi::kCallStateSpecialInfo: call.call_state = tapi::kCallStateDisconnected; break;
     case tapi::kCallStateConnected:
       call.call_state = tapi::kCallStateConnected;
       process.os.diagnostics.DebugOutput("Connexion faite !\n");
@@ -76,8 +72,7 @@ void OnCallState(Process& process, std::uintptr_t state, std::uintptr_t mode) {
       call.call_state = tapi::kCallStateDisconnected;
       OnDisconnected(process, mode);
       break;
-    default:
-      break;  // ringback, proceeding, on hold and the rest change nothing
+    default: break;  // ringback, proceeding, on hold and the rest change nothing
   }
 }
 
@@ -102,9 +97,8 @@ void OnMakeCallReply(Process& process, std::uintptr_t request, std::uintptr_t re
 
 }  // namespace
 
-void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
-                  std::uintptr_t, std::uintptr_t param1, std::uintptr_t param2,
-                  std::uintptr_t param3) {
+void LineCallback(Process& process, std::uint32_t device, std::uint32_t message, std::uintptr_t,
+                  std::uintptr_t param1, std::uintptr_t param2, std::uintptr_t param3) {
   platform::ExpectMainThread("LineCallback");
   switch (message) {
     case tapi::kLineAddressState:
@@ -127,8 +121,8 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
       if (process.call.link_active || process.call.read_thread) StopReadThread(process);
       break;
     case tapi::kLineLineDevState:
-      if (param1 == tapi::kLineDevStateDisconnected ||
-          param1 == tapi::kLineDevStateOutOfService || param1 == tapi::kLineDevStateClose) {
+      if (param1 == tapi::kLineDevStateDisconnected || param1 == tapi::kLineDevStateOutOfService ||
+          param1 == tapi::kLineDevStateClose) {
         process.call.call_state = tapi::kCallStateDisconnected;
       }
       break;
@@ -139,8 +133,7 @@ void LineCallback(Process& process, std::uint32_t device, std::uint32_t message,
         ShowErrorBox(process, name);
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -9,15 +9,15 @@
 namespace korval::line {
 
 // Codes that the line subsystem tests for by value.
-using platform::kLineErrCallUnavail;
 using platform::kLineErrAllocated;
+using platform::kLineErrCallUnavail;
 using platform::kLineErrInUse;
 using platform::kLineErrInvalAddress;
 using platform::kLineErrNoDevice;
 using platform::kLineErrNoMem;
 using platform::kLineErrOperationFailed;
-using platform::kLineErrResourceUnavail;
 using platform::kLineErrReinit;
+using platform::kLineErrResourceUnavail;
 
 // The text shown for a line error code, a space followed by the constant's
 // name (" LINEERR_INUSE"), or nullptr when the value has no name: 0, a positive

@@ -19,43 +19,39 @@ constexpr std::uint32_t kProviderBlockSlack = 64;
 constexpr int kConfigRoundsMax = 8;
 
 std::int32_t ReadAddressCaps(Process& process, std::uint32_t address) {
-  return GrowingRead(process.line.address_caps, platform::kAddressCapsSize, kNoMemory,
-                     [&](Record& record) {
-                       return process.os.telephony.lineGetAddressCaps(
-                           process.line.app_handle, process.line.device_id, address,
-                           process.line.api_version, 0, record);
-                     });
+  return GrowingRead(
+      process.line.address_caps, platform::kAddressCapsSize, kNoMemory, [&](Record& record) {
+        return process.os.telephony.lineGetAddressCaps(process.line.app_handle,
+                                                       process.line.device_id, address,
+                                                       process.line.api_version, 0, record);
+      });
 }
 
 std::int32_t ReadAddressRecords(Process& process) {
   platform::Telephony& telephony = process.os.telephony;
   LineState& line = process.line;
-  if (std::int32_t r = GrowingRead(line.translate_caps, platform::kTranslateCapsSize,
-                                   kNoMemory, [&](Record& record) {
-                                     return telephony.lineGetTranslateCaps(
-                                         line.app_handle, line.api_version, record);
-                                   })) {
+  if (std::int32_t r = GrowingRead(
+          line.translate_caps, platform::kTranslateCapsSize, kNoMemory, [&](Record& record) {
+            return telephony.lineGetTranslateCaps(line.app_handle, line.api_version, record);
+          })) {
     return r;
   }
-  if (std::int32_t r = GrowingRead(line.line_dev_status, platform::kLineDevStatusSize,
-                                   kNoMemory, [&](Record& record) {
-                                     return telephony.lineGetLineDevStatus(line.line_handle,
-                                                                           record);
-                                   })) {
+  if (std::int32_t r = GrowingRead(
+          line.line_dev_status, platform::kLineDevStatusSize, kNoMemory, [&](Record& record) {
+            return telephony.lineGetLineDevStatus(line.line_handle, record);
+          })) {
     return r;
   }
-  return GrowingRead(line.address_status, platform::kAddressStatusSize, kNoMemory,
-                     [&](Record& record) {
-                       return telephony.lineGetAddressStatus(line.line_handle,
-                                                             line.address_id, record);
-                     });
+  return GrowingRead(
+      line.address_status, platform::kAddressStatusSize, kNoMemory, [&](Record& record) {
+        return telephony.lineGetAddressStatus(line.line_handle, line.address_id, record);
+      });
 }
 
 enum class PropertiesRead { kNoHandle, kQueryFailed, kRead };
 
 // One pass of GetCommProperties on a handle of its own, closed whatever happens.
-PropertiesRead ReadCommProperties(Process& process, Record& record,
-                                  std::uint32_t* error_code) {
+PropertiesRead ReadCommProperties(Process& process, Record& record, std::uint32_t* error_code) {
   if (GetLinePortHandle(process) != 0) return PropertiesRead::kNoHandle;
   const bool read = process.os.serial.GetCommProperties(process.line.port.handle(), record);
   if (!read) *error_code = process.os.serial.LastError();

@@ -16,8 +16,7 @@ namespace field = platform::field;
 // translation, never cut.
 constexpr std::uint32_t kDialStringTooLong = kLineErrInvalAddress;
 
-void ReportTranslationFailure(Process& process, platform::WindowHandle window,
-                              std::uint32_t code) {
+void ReportTranslationFailure(Process& process, platform::WindowHandle window, std::uint32_t code) {
   ReportLineError(process, code);
   process.os.windows.MessageBox(window, "Erreur", "Erreur dans la traduction d'adresse",
                                 platform::kMbOk);
@@ -68,8 +67,7 @@ int PlaceCall(Process& process, std::string& number, platform::WindowHandle wind
   LineState& line = process.line;
   platform::WindowSystem& windows = process.os.windows;
   if (!line.line_open && OpenLine(process, window) != 0) {
-    windows.MessageBox(window, "Erreur dans l'ouverture de la ligne", "Erreur",
-                       platform::kMbOk);
+    windows.MessageBox(window, "Erreur dans l'ouverture de la ligne", "Erreur", platform::kMbOk);
     process.call.call_state = platform::kCallStateDisconnected;
     return 0;
   }

@@ -27,9 +27,8 @@ int ObtainPortHandle(Process& process, bool through_call) {
                    ? telephony.lineGetID(0, 0, process.call.call_handle.load(),
                                          platform::kCallSelectCall, record,
                                          platform::kDataModemClass)
-                   : telephony.lineGetID(process.line.line_handle, 0, 0,
-                                         platform::kCallSelectLine, record,
-                                         platform::kDataModemClass);
+                   : telephony.lineGetID(process.line.line_handle, 0, 0, platform::kCallSelectLine,
+                                         record, platform::kDataModemClass);
       });
   if (result != 0) return -1;
   const std::uint32_t offset = answer->Get32(platform::field::kVarStringOffset);

@@ -48,8 +48,7 @@ std::int32_t ReadDeviceCaps(Process& process, std::uint32_t device) {
   return GrowingRead(process.line.device_caps, platform::kDevCapsSize,
                      static_cast<std::int32_t>(kLineErrNoMem), [&](Record& record) {
                        return process.os.telephony.lineGetDevCaps(
-                           process.line.app_handle, device, process.line.api_version, 0,
-                           record);
+                           process.line.app_handle, device, process.line.api_version, 0, record);
                      });
 }
 
@@ -139,12 +138,11 @@ int StartTelephony(Process& process, platform::WindowHandle, platform::InstanceH
     ShutdownTelephony(process);
     return result;
   }
-  const std::int32_t config_result =
-      GrowingRead(process.line.saved_device_config, platform::kVarStringSize, -1,
-                  [&](Record& record) {
-                    return process.os.telephony.lineGetDevConfig(
-                        process.line.device_id, record, platform::kDataModemClass);
-                  });
+  const std::int32_t config_result = GrowingRead(
+      process.line.saved_device_config, platform::kVarStringSize, -1, [&](Record& record) {
+        return process.os.telephony.lineGetDevConfig(process.line.device_id, record,
+                                                     platform::kDataModemClass);
+      });
   if (config_result != 0) {
     ShutdownTelephony(process);
     return config_result;
@@ -163,19 +161,18 @@ void ShutdownTelephony(Process& process) {
   if (line.line_open || line.line_held) telephony.lineClose(line.line_handle);
   if (line.saved_device_config) {
     const Record& config = *line.saved_device_config;
-    telephony.lineSetDevConfig(
-        line.device_id,
-        config.Bytes(config.Get32(platform::field::kVarStringOffset),
-                      config.Get32(platform::field::kVarStringSize)),
-        platform::kDataModemClass);
+    telephony.lineSetDevConfig(line.device_id,
+                               config.Bytes(config.Get32(platform::field::kVarStringOffset),
+                                            config.Get32(platform::field::kVarStringSize)),
+                               platform::kDataModemClass);
   }
   ClosePort(process);
   CloseRetiredPorts(process);
   if (line.telephony_ready) telephony.lineShutdown(line.app_handle);
 
-  for (auto* record : {&line.port_properties, &line.saved_device_config, &line.device_caps,
-                       &line.address_caps, &line.address_status, &line.translate_caps,
-                       &line.line_dev_status, &line.comm_config}) {
+  for (auto* record :
+       {&line.port_properties, &line.saved_device_config, &line.device_caps, &line.address_caps,
+        &line.address_status, &line.translate_caps, &line.line_dev_status, &line.comm_config}) {
     record->reset();
   }
   line.line_open = false;

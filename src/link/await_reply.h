@@ -16,7 +16,6 @@ enum class ReplyWait { kReplied, kCallEnded, kTimedOut };
 ReplyWait AwaitReplyWithin(Process& process, const std::string& expected,
                            const std::string& alternative, std::uint32_t limit_ms);
 // The same bounded by the configured reply wait.
-ReplyWait AwaitReply(Process& process, const std::string& expected,
-                     const std::string& alternative);
+ReplyWait AwaitReply(Process& process, const std::string& expected, const std::string& alternative);
 
 }  // namespace korval::link

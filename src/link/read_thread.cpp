@@ -82,8 +82,8 @@ bool ServePlain(Process& process) {
   FailureBackoff backoff(process.os.clock);
   while (process.call.link_active) {
     std::size_t count = 0;
-    const IoStatus status = serial.Read(process.line.port.handle(), chunk, sizeof chunk,
-                                        &count, IoMode::kPlain);
+    const IoStatus status =
+        serial.Read(process.line.port.handle(), chunk, sizeof chunk, &count, IoMode::kPlain);
     if (status != IoStatus::kDone) {
       if (!ReadFailed(process, backoff)) return true;
     } else {
@@ -102,9 +102,8 @@ void ClearPortError(Process& process, std::uint32_t) {
 
 std::uint32_t ReadThread(Process& process, LineAccess line) {
   const auto& properties = process.line.port_properties;
-  if (!properties ||
-      (properties->Get32(platform::field::kPropProvCapabilities) & platform::kPcfIntTimeouts) ==
-          0) {
+  if (!properties || (properties->Get32(platform::field::kPropProvCapabilities) &
+                      platform::kPcfIntTimeouts) == 0) {
     return 1;
   }
   if (line.get_port_handle(process) != 0) {
@@ -120,8 +119,7 @@ std::uint32_t ReadThread(Process& process, LineAccess line) {
     });
     return 1;
   }
-  process.os.serial.SetCommTimeouts(process.line.port.handle(),
-                                    {platform::kMaxDword, 0, 0, 0, 0});
+  process.os.serial.SetCommTimeouts(process.line.port.handle(), {platform::kMaxDword, 0, 0, 0, 0});
   const bool nt = process.job.is_windows_nt;
   const bool lost = nt ? ServeOverlapped(process) : ServePlain(process);
   // The bytes written must have left before the port goes; a lost port has none to

@@ -39,8 +39,7 @@ std::size_t WriteCapture(Process& process, std::string_view text) {
   ReceiveState& receive = process.receive;
   if (!receive.capture_enabled || !receive.capture_file || text.empty()) return 0;
   std::size_t written = 0;
-  if (!receive.capture_file->Write(text.data(), text.size(), &written) ||
-      written != text.size()) {
+  if (!receive.capture_file->Write(text.data(), text.size(), &written) || written != text.size()) {
     receive.capture_failed = true;
   }
   return written;
@@ -112,8 +111,7 @@ bool CommitCaptureFile(Process& process) {
   if (previous) files.KeepPermissions(target, temporary);
   if (previous && *previous > 0) {
     if (files.SizeOf(backup) && !files.Delete(backup)) {
-      process.log.LogProgress(kept + "impossible de supprimer " + backup + Reason(process) +
-                              "\n");
+      process.log.LogProgress(kept + "impossible de supprimer " + backup + Reason(process) + "\n");
       return false;
     }
     if (!files.Move(target, backup)) {

@@ -24,8 +24,7 @@ inline constexpr const char* kReceptionTotalKey = "DureeMaxReception";
 
 // For PumpMessageWithin: the longest idle block after which a wait that started at
 // start still sees its limit pass (now - start > limit_ms) on time; 0 once it has.
-inline std::uint32_t WaitLeftMs(std::uint32_t start, std::uint32_t limit_ms,
-                                std::uint32_t now) {
+inline std::uint32_t WaitLeftMs(std::uint32_t start, std::uint32_t limit_ms, std::uint32_t now) {
   const std::uint32_t elapsed = now - start;
   return elapsed > limit_ms ? 0 : limit_ms - elapsed + 1;
 }

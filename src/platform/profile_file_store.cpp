@@ -47,12 +47,9 @@ bool ProfileFileStore::WritePrivateEntries(const std::string& file, const std::s
   if (new_bytes == old_bytes) return true;
   // One replacement for all the keys: never some of them written and not the rest.
   switch (Replace(target, new_bytes, exists)) {
-    case ReplaceOutcome::kReplaced:
-      return true;
-    case ReplaceOutcome::kFolderRefused:
-      return exists && RewriteInPlace(target, new_bytes);
-    case ReplaceOutcome::kFailed:
-      break;
+    case ReplaceOutcome::kReplaced: return true;
+    case ReplaceOutcome::kFolderRefused: return exists && RewriteInPlace(target, new_bytes);
+    case ReplaceOutcome::kFailed: break;
   }
   return false;
 }

@@ -30,8 +30,8 @@ class ProfileFileStore : public ProfileStore {
                           const std::string& key, std::size_t capacity) override;
   // Also false when the names cannot be written (IsWritableProfileName). Removing a
   // key that is not there succeeds and creates no file.
-  bool WritePrivate(const std::string& file, const std::string& section,
-                    const std::string& key, const std::optional<std::string>& value) override;
+  bool WritePrivate(const std::string& file, const std::string& section, const std::string& key,
+                    const std::optional<std::string>& value) override;
   // One rewrite of the file for all the keys.
   bool WritePrivateEntries(const std::string& file, const std::string& section,
                            const std::vector<ProfileEntry>& entries) override;
@@ -44,8 +44,7 @@ class ProfileFileStore : public ProfileStore {
   virtual ReadOutcome ReadWhole(const std::string& file, std::string* bytes) = 0;
   // Writes bytes to a new file beside it and puts that in its place; existed says
   // whether there was a file to replace.
-  virtual ReplaceOutcome Replace(const std::string& file, std::string_view bytes,
-                                 bool existed) = 0;
+  virtual ReplaceOutcome Replace(const std::string& file, std::string_view bytes, bool existed) = 0;
   // Overwrites the existing file with bytes and cuts it to their length.
   virtual bool RewriteInPlace(const std::string& file, std::string_view bytes) = 0;
 

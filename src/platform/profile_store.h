@@ -25,8 +25,7 @@ class ProfileStore {
   // Replaces or adds the key; without a value, removes it. False when the file could
   // not be written, in which case it is left as it was.
   virtual bool WritePrivate(const std::string& file, const std::string& section,
-                            const std::string& key,
-                            const std::optional<std::string>& value) = 0;
+                            const std::string& key, const std::optional<std::string>& value) = 0;
 
   // Several keys of one section as one change: all of them written, or (false) the
   // file left as it was. This default writes them in turn and stops at the first

@@ -22,9 +22,9 @@ std::string_view Trim(std::string_view text) {
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 bool HasBom(std::string_view bytes) { return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom; }
@@ -113,8 +113,8 @@ struct KeyLine {
 // the first must not find an old value.
 struct Copies {
   bool section_found = false;
-  Line insert_after;                 // the first section's header or its last key line
-  std::vector<KeyLine> lines;        // in file order
+  Line insert_after;           // the first section's header or its last key line
+  std::vector<KeyLine> lines;  // in file order
   bool first_in_first_section = false;
 };
 
@@ -182,8 +182,8 @@ std::string InFileEncoding(std::string_view text, bool utf8) {
 
 // Adds the key's line to bytes: after the first section's last key line, or in a new
 // section at the end. Lines removed from bytes all lay past the insertion point.
-std::string WithNewKey(std::string_view bytes, const Copies& copies,
-                       std::string_view section_name, const std::string& entry) {
+std::string WithNewKey(std::string_view bytes, const Copies& copies, std::string_view section_name,
+                       const std::string& entry) {
   const std::string_view file_break = LineBreakOf(bytes);
   std::string out;
   out.reserve(bytes.size() + section_name.size() + entry.size() + 8);
@@ -200,8 +200,8 @@ std::string WithNewKey(std::string_view bytes, const Copies& copies,
     return out;
   }
   out.append(bytes);
-  const bool ends_open = bytes.size() > ContentStart(bytes) && bytes.back() != '\n' &&
-                         bytes.back() != '\r';
+  const bool ends_open =
+      bytes.size() > ContentStart(bytes) && bytes.back() != '\n' && bytes.back() != '\r';
   if (ends_open) out.append(file_break);
   out.append("[").append(section_name).append("]").append(file_break);
   out.append(entry).append(file_break);
@@ -234,8 +234,7 @@ std::string ReadProfileValue(std::string_view file_bytes, std::string_view secti
 
   std::string_view raw =
       Trim(file_bytes.substr(found->value_start, found->line.end - found->value_start));
-  if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
-      raw.back() == raw.front()) {
+  if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front()) {
     raw = raw.substr(1, raw.size() - 2);
   }
   std::string value = utf8 ? Utf8ToCp1252(raw, kNotInCp1252) : std::string(raw);

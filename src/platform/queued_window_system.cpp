@@ -97,8 +97,7 @@ void QueuedWindowSystem::ListAdd(WindowHandle window, const std::string& text) {
   }
 }
 
-bool QueuedWindowSystem::SetTimer(WindowHandle window, std::uint32_t id,
-                                  std::uint32_t period_ms) {
+bool QueuedWindowSystem::SetTimer(WindowHandle window, std::uint32_t id, std::uint32_t period_ms) {
   if (Find(window) == nullptr) return false;
   KillTimer(window, id);
   timers_.push_back({window, id, period_ms, clock_.TickCount()});
@@ -106,8 +105,7 @@ bool QueuedWindowSystem::SetTimer(WindowHandle window, std::uint32_t id,
 }
 
 void QueuedWindowSystem::KillTimer(WindowHandle window, std::uint32_t id) {
-  std::erase_if(timers_,
-                [&](const Timer& t) { return t.window == window && t.id == id; });
+  std::erase_if(timers_, [&](const Timer& t) { return t.window == window && t.id == id; });
 }
 
 void QueuedWindowSystem::PumpMessage() {

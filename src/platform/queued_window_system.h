@@ -99,7 +99,7 @@ class QueuedWindowSystem : public WindowSystem {
   std::mutex post_mutex_;
   std::condition_variable post_cv_;
   std::deque<std::function<void()>> posted_;  // guarded by post_mutex_
-  bool woken_ = false;                         // guarded by post_mutex_
+  bool woken_ = false;                        // guarded by post_mutex_
 };
 
 }  // namespace korval::platform

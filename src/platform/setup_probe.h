@@ -10,17 +10,17 @@
 namespace korval::platform {
 
 struct ModemProbe {
-  std::string name;     // "MODEM0 (/dev/ttyACM0)", or the line device's name
-  std::string problem;  // why it cannot be used, in French; empty when it opened free
-  bool asked = true;      // AT was tried (Windows leaves the modem to its telephony)
-  bool answered = false;  // it answered AT with OK within a second
-  std::string identity;   // what ATI said, on one line
+  std::string name;        // "MODEM0 (/dev/ttyACM0)", or the line device's name
+  std::string problem;     // why it cannot be used, in French; empty when it opened free
+  bool asked = true;       // AT was tried (Windows leaves the modem to its telephony)
+  bool answered = false;   // it answered AT with OK within a second
+  std::string identity;    // what ATI said, on one line
   bool data_modem = true;  // a telephony line device that can carry data-modem calls
 };
 
 struct FolderProbe {
   bool exists = false;
-  bool writable = false;                 // a file could be created there and removed
+  bool writable = false;                    // a file could be created there and removed
   std::optional<std::uint64_t> free_bytes;  // nothing when it cannot be told
 };
 

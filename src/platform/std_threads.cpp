@@ -19,8 +19,7 @@ struct ExitState {
 
 class StdThread final : public Thread {
  public:
-  explicit StdThread(std::function<std::uint32_t()> body)
-      : state_(std::make_shared<ExitState>()) {
+  explicit StdThread(std::function<std::uint32_t()> body) : state_(std::make_shared<ExitState>()) {
     thread_ = std::thread([state = state_, body = std::move(body)] {
       const std::uint32_t code = body();
       std::lock_guard lock(state->mutex);

@@ -18,9 +18,9 @@
 
 namespace korval::platform {
 
-using LineCallback = std::function<void(std::uint32_t device, std::uint32_t message,
-                                        std::uintptr_t instance, std::uintptr_t param1,
-                                        std::uintptr_t param2, std::uintptr_t param3)>;
+using LineCallback =
+    std::function<void(std::uint32_t device, std::uint32_t message, std::uintptr_t instance,
+                       std::uintptr_t param1, std::uintptr_t param2, std::uintptr_t param3)>;
 
 class Telephony {
  public:
@@ -60,13 +60,13 @@ class Telephony {
                                              std::uint32_t address_states) = 0;
   // With kDataModemClass: a VARSTRING whose string part begins with a new 32-bit
   // handle to the modem's port (which the caller must close), then the port's name.
-  virtual std::int32_t lineGetID(std::uint32_t line, std::uint32_t address,
-                                 std::uint32_t call, std::uint32_t select, Record& id,
+  virtual std::int32_t lineGetID(std::uint32_t line, std::uint32_t address, std::uint32_t call,
+                                 std::uint32_t select, Record& id,
                                  const std::string& device_class) = 0;
   virtual std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device,
-                                            std::uint32_t version,
-                                            const std::string& canonical, std::uint32_t card,
-                                            std::uint32_t options, Record& output) = 0;
+                                            std::uint32_t version, const std::string& canonical,
+                                            std::uint32_t card, std::uint32_t options,
+                                            Record& output) = 0;
   virtual std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call,
                                     const std::string& dial_string, std::uint32_t country,
                                     const Record& call_params) = 0;

@@ -89,8 +89,8 @@ class WindowSystem {
   virtual void ListAdd(WindowHandle window, const std::string& text) = 0;
 
   // Modal; owner may be kNoWindow. Returns the button's identifier.
-  virtual int MessageBox(WindowHandle owner, const std::string& text,
-                         const std::string& title, std::uint32_t style) = 0;
+  virtual int MessageBox(WindowHandle owner, const std::string& text, const std::string& title,
+                         std::uint32_t style) = 0;
 
   virtual bool SetTimer(WindowHandle window, std::uint32_t id, std::uint32_t period_ms) = 0;
   virtual void KillTimer(WindowHandle window, std::uint32_t id) = 0;

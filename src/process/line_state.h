@@ -76,12 +76,11 @@ struct CallData {
   // A read thread that did not end within the stop's bound: it may still use the
   // process's state, so the process must end without tearing that down.
   bool read_thread_outlived = false;
-  std::string dial_string;                        // at most kDialStringBytes - 1
+  std::string dial_string;  // at most kDialStringBytes - 1
 
   // True once the line reported the call idle or disconnected. Main thread.
   bool ended() const {
-    return call_state == platform::kCallStateIdle ||
-           call_state == platform::kCallStateDisconnected;
+    return call_state == platform::kCallStateIdle || call_state == platform::kCallStateDisconnected;
   }
 };
 

@@ -36,25 +36,20 @@ TEST_P(AppendLogTest, SplitsAtLineFeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Splitting, AppendLogTest,
-    ::testing::Values(
-        SplitCase{{"Syst\xE8me = ", "Windows NT", ": (2", ")\n"},
-                  {"Syst\xE8me = Windows NT: (2)", ""}},
-        SplitCase{{"un\ndeux"}, {"un", "deux"}},
-        SplitCase{{"ligne\n", "\n"}, {"ligne", "", ""}},
-        SplitCase{{"NUI : ", "\n"}, {"NUI : ", ""}},
-        SplitCase{{"sans fin"}, {"sans fin"}},
-        SplitCase{{"a", "b", "c"}, {"abc"}},
-        SplitCase{{"x\r\n"}, {"x\r", ""}},
-        // A leading line feed closes the line and what follows is kept.
-        SplitCase{{"a", "\nb"}, {"a", "b"}},
-        SplitCase{{"\n\nz"}, {"", "", "z"}},
-        SplitCase{{""}, {}}));
+    ::testing::Values(SplitCase{{"Syst\xE8me = ", "Windows NT", ": (2", ")\n"},
+                                {"Syst\xE8me = Windows NT: (2)", ""}},
+                      SplitCase{{"un\ndeux"}, {"un", "deux"}},
+                      SplitCase{{"ligne\n", "\n"}, {"ligne", "", ""}},
+                      SplitCase{{"NUI : ", "\n"}, {"NUI : ", ""}},
+                      SplitCase{{"sans fin"}, {"sans fin"}}, SplitCase{{"a", "b", "c"}, {"abc"}},
+                      SplitCase{{"x\r\n"}, {"x\r", ""}},
+                      // A leading line feed closes the line and what follows is kept.
+                      SplitCase{{"a", "\nb"}, {"a", "b"}}, SplitCase{{"\n\nz"}, {"", "", "z"}},
+                      SplitCase{{""}, {}}));
 
 TEST(CommDialogTest, CaptionTakesDisplayName) {
-  for (const auto& [name, caption] :
-       std::vector<std::pair<std::string, std::string>>{
-           {"Compta", "VARDEX - Communication [Compta]"},
-           {"", "VARDEX - Communication"}}) {
+  for (const auto& [name, caption] : std::vector<std::pair<std::string, std::string>>{
+           {"Compta", "VARDEX - Communication [Compta]"}, {"", "VARDEX - Communication"}}) {
     JobHarness h;
     h.process.display_name = name;
     h.sim.windows.CloseAt(10);
@@ -62,8 +57,7 @@ TEST(CommDialogTest, CaptionTakesDisplayName) {
     const auto* window = h.sim.windows.Window(h.sim.windows.LastWindowOf(kMainDialog.id));
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->caption, caption);
-    EXPECT_EQ(window->system_menu,
-              (std::vector<std::string>{"-", "16:&A propos de Korval..."}));
+    EXPECT_EQ(window->system_menu, (std::vector<std::string>{"-", "16:&A propos de Korval..."}));
     EXPECT_TRUE(window->icons_set);
   }
 }

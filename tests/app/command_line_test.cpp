@@ -31,11 +31,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"/b:C:\\J1.INI /n:Compta", "", ""},
         CommandLineCase{"/B:C:\\J1.INI /N:~Compta", "C:\\J1.INI ", ""},
         CommandLineCase{"/B:C:\\J1.INI /N: Compta", "C:\\J1.INI ", ""},
-        CommandLineCase{"x /B:", "", ""},
-        CommandLineCase{"", "", ""},
+        CommandLineCase{"x /B:", "", ""}, CommandLineCase{"", "", ""},
         // Only the first occurrence of each marker counts.
-        CommandLineCase{"/B:a /B:b", "a /B:b", ""},
-        CommandLineCase{"/N:one /N:two", "", "one"},
+        CommandLineCase{"/B:a /B:b", "a /B:b", ""}, CommandLineCase{"/N:one /N:two", "", "one"},
         CommandLineCase{"junk /B:C:\\Mes Jobs\\J 1.INI", "C:\\Mes Jobs\\J 1.INI", ""},
         CommandLineCase{"/N:Paie~/B:C:\\J1.INI", "C:\\J1.INI", "Paie"}));
 

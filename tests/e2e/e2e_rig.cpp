@@ -181,21 +181,16 @@ std::vector<std::string> FastPeer() {
 }
 
 Emulator::Emulator(const TempDir& dir, const std::vector<std::string>& options) : dir_(dir) {
-  std::vector<std::string> args = {KORVAL_NETEMU_EXE,
-                                   "--once",
-                                   "--timeout",
-                                   std::to_string(kEmulatorTimeoutS),
-                                   "--report",
-                                   dir / "report.txt",
-                                   "--received",
-                                   dir / "received.bin"};
+  std::vector<std::string> args = {
+      KORVAL_NETEMU_EXE, "--once",           "--timeout",  std::to_string(kEmulatorTimeoutS),
+      "--report",        dir / "report.txt", "--received", dir / "received.bin"};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
   if (!child_.Start(args, env, true, "", dir / "netemu.err")) return;
   pty_ = child_.ReadLine(kPtyLineTimeoutMs);
-  EXPECT_EQ(pty_.rfind("/dev/", 0), 0u) << "no device from korval-netemu: \"" << pty_
-                                        << "\"\n" << Stderr();
+  EXPECT_EQ(pty_.rfind("/dev/", 0), 0u) << "no device from korval-netemu: \"" << pty_ << "\"\n"
+                                        << Stderr();
 }
 
 std::optional<int> Emulator::Finish() { return child_.Wait(kEmulatorFinishMs); }
@@ -219,8 +214,8 @@ bool StartProgram(Child& child, const TempDir& dir, const std::string& win_ini,
     if (std::strncmp(*e, "KORVAL_WININI=", 14) != 0) env.emplace_back(*e);
   }
   env.push_back("KORVAL_WININI=" + win_ini);
-  return child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false,
-                     dir / "korvalcom.out", err);
+  return child.Start({KORVAL_PROGRAM_EXE, "/B:" + job, "/N:E2E"}, env, false, dir / "korvalcom.out",
+                     err);
 }
 
 ProgramRun FinishProgram(Child& child, const TempDir& dir, int timeout_s,
@@ -262,8 +257,7 @@ bool StartLimited(Child& child, const std::vector<std::string>& args,
     small.rlim_cur = static_cast<rlim_t>(limit);
     if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return false;
   }
-  const bool started =
-      child.Start(args, env, false, dir / "korvalcom.out", dir / "korvalcom.err");
+  const bool started = child.Start(args, env, false, dir / "korvalcom.out", dir / "korvalcom.err");
   if (limit > 0) {
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);

@@ -30,7 +30,8 @@ const std::string kCardValid = "Carte param\xC3\xA8tre valide !";
 const std::string kSent = "Envoi du fichier termin\xC3\xA9 normalement !";
 const std::string kStatementDone = "Relev\xC3\xA9 entierement re\xC3\xA7u !";
 const std::string kStatusLine = "\rR\xC3\251ception : ";
-const std::string kStatementCut = "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\251e !";
+const std::string kStatementCut =
+    "Relev\xC3\xA9 incomplet : la communication a \xC3\xA9t\xC3\xA9 coup\xC3\251e !";
 
 // Fixed-length records of bytes that survive the trip to EBCDIC and back.
 std::string Records(std::size_t count, std::size_t length) {
@@ -83,9 +84,15 @@ class E2e : public ::testing::Test {
     job_before_ =
         "\xEF\xBB\xBF; written by the accounting program\r\n"
         "[AVANT]\r\nRetour=keep\r\n"
-        "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) + "\r\nRetour=1\r\n; note\r\n"
-        "TypeAction=" + type_action + "\r\nCarteParametre=" + kCard + "\r\n"
-        "FichierAssocie=" + file + "\r\nDetail1=OLD1\r\nnot a key line\r\n"
+        "[KORVAL]\r\nNumeroAbonne=" +
+        std::string(kBank) +
+        "\r\nRetour=1\r\n; note\r\n"
+        "TypeAction=" +
+        type_action + "\r\nCarteParametre=" + kCard +
+        "\r\n"
+        "FichierAssocie=" +
+        file +
+        "\r\nDetail1=OLD1\r\nnot a key line\r\n"
         "[APRES]\r\nDetail2=keep\r\n";
     WriteFile(dir / "job.ini", job_before_);
   }
@@ -93,7 +100,8 @@ class E2e : public ::testing::Test {
   ProgramRun Run() {
     ProgramRun run = RunProgram(dir, dir / "win.ini", dir / "job.ini", kProgramTimeoutS);
     EXPECT_TRUE(run.status.has_value())
-        << "korvalcom did not end within " << kProgramTimeoutS << " s\n" << run.out;
+        << "korvalcom did not end within " << kProgramTimeoutS << " s\n"
+        << run.out;
     return run;
   }
 
@@ -196,15 +204,14 @@ TEST_P(SendFileE2e, EveryRecordReachesTheBank) {
   EXPECT_EQ(ReportValue(report, "hung up by"), "program");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, SendFileE2e,
-    ::testing::Values(
-        SendCase{"Lcr", "L", 160, 3, "A001", "    ", "A001", "9999", "Envoi fichier L.C.R !"},
-        SendCase{"Virement", "V", 160, 2, "0000", "0000", "0000", "0000",
-                 "Envoi fichier Virement !"},
-        SendCase{"Dads", "D", 560, 2, "D560", "0001", "D560", "0001",
-                 "Envoi de la DADS R\xC3\xA9seau !"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, SendFileE2e,
+                         ::testing::Values(SendCase{"Lcr", "L", 160, 3, "A001", "    ", "A001",
+                                                    "9999", "Envoi fichier L.C.R !"},
+                                           SendCase{"Virement", "V", 160, 2, "0000", "0000", "0000",
+                                                    "0000", "Envoi fichier Virement !"},
+                                           SendCase{"Dads", "D", 560, 2, "D560", "0001", "D560",
+                                                    "0001", "Envoi de la DADS R\xC3\xA9seau !"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Under profile 7 records end with a break; the pty cannot carry it, so the bank
 // goes by the silence around it. One record: each costs over four seconds.
@@ -389,7 +396,9 @@ TEST_P(StatementE2e, StatementIsStoredAndThePreviousOneKept) {
   EXPECT_EQ(ReadFile(dir / "releve.BAK"), "PREVIOUS STATEMENT\r");
   struct stat info {};
   ::stat((dir / "releve.txt").c_str(), &info);
-  if (!wine::Enabled()) { EXPECT_EQ(info.st_mode & 0777, c.previous_mode); }
+  if (!wine::Enabled()) {
+    EXPECT_EQ(info.st_mode & 0777, c.previous_mode);
+  }
   EXPECT_FALSE(Contains(run.err, kStatusLine)) << "a status line on a file: " << run.err;
 
   const std::string report = FinishedReport(emu);
@@ -443,8 +452,8 @@ TEST_F(E2e, StatusLineOnATerminalIsErasedAndStaysOutOfTheLog) {
   Terminal terminal;
   ASSERT_FALSE(terminal.path().empty());
 
-  const ProgramRun run = RunProgram(dir, dir / "win.ini", dir / "job.ini", kProgramTimeoutS,
-                                    terminal.path());
+  const ProgramRun run =
+      RunProgram(dir, dir / "win.ini", dir / "job.ini", kProgramTimeoutS, terminal.path());
 
   EXPECT_EQ(run.status, std::optional<int>(0)) << run.out;
   const std::string err = terminal.ReadAll();
@@ -473,8 +482,7 @@ struct FailedStatementCase {
 
 void PrintTo(const FailedStatementCase& c, std::ostream* os) { *os << c.name; }
 
-class FailedStatementE2e : public E2e,
-                           public ::testing::WithParamInterface<FailedStatementCase> {};
+class FailedStatementE2e : public E2e, public ::testing::WithParamInterface<FailedStatementCase> {};
 
 TEST_P(FailedStatementE2e, StatementAndBackupStayAsTheyWere) {
   const FailedStatementCase& c = GetParam();
@@ -483,8 +491,8 @@ TEST_P(FailedStatementE2e, StatementAndBackupStayAsTheyWere) {
   WriteFile(dir / "bank.txt", statement);
   WriteFile(dir / "releve.txt", "PREVIOUS STATEMENT\r");
   WriteFile(dir / "releve.BAK", "OLDER STATEMENT\r");
-  Emulator emu(dir, BankOptions(Concat({"--statement", dir / "bank.txt", "--chunk-size", "64"},
-                                       c.options)));
+  Emulator emu(
+      dir, BankOptions(Concat({"--statement", dir / "bank.txt", "--chunk-size", "64"}, c.options)));
   ASSERT_FALSE(emu.pty().empty());
   WriteWinIni(emu.pty());
   WriteJob("R", dir / "releve.txt");
@@ -515,11 +523,11 @@ TEST_P(FailedStatementE2e, StatementAndBackupStayAsTheyWere) {
   EXPECT_EQ(ReportValue(report, "acknowledgement received"), "no");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, FailedStatementE2e,
-    ::testing::Values(FailedStatementCase{"Busy", {"--busy"}, "9999", false},
-                      FailedStatementCase{"Cut", {"--drop-after-bytes", "300"}, "0000", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Failures, FailedStatementE2e,
+                         ::testing::Values(FailedStatementCase{"Busy", {"--busy"}, "9999", false},
+                                           FailedStatementCase{
+                                               "Cut", {"--drop-after-bytes", "300"}, "0000", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- text encodings
 
@@ -571,8 +579,9 @@ TEST_P(EncodingE2e, Utf8JobFilesNameTheirFilesAndCardsTruly) {
   } else {
     EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
     EXPECT_EQ(KorvalValues(job, "Retour"), std::vector<std::string>{"0"}) << job;
-    EXPECT_TRUE(Contains(run.out, "Carte param\xC3\xA8tre refus\xC3\251e (colonne 8) : un "
-                                  "caract\xC3\xA8re n'existe pas en Windows-1252 !"))
+    EXPECT_TRUE(Contains(run.out,
+                         "Carte param\xC3\xA8tre refus\xC3\251e (colonne 8) : un "
+                         "caract\xC3\xA8re n'existe pas en Windows-1252 !"))
         << run.out;
     EXPECT_FALSE(Contains(run.out, kCardValid)) << run.out;
     EXPECT_EQ(ReadFile(target), "PREVIOUS STATEMENT\r");
@@ -583,16 +592,17 @@ INSTANTIATE_TEST_SUITE_P(
     Files, EncodingE2e,
     ::testing::Values(EncodingCase{"WithMark", "\xEF\xBB\xBF", "CARTE \xC3\xA9t\xC3\xA9", true},
                       EncodingCase{"WithoutMark", "", "CARTE \xC3\xA9t\xC3\xA9", true},
-                      EncodingCase{"CardCharacterNotInCp1252", "", "CARTE \xC3\xA9\xC5\x82", false}),
+                      EncodingCase{"CardCharacterNotInCp1252", "", "CARTE \xC3\xA9\xC5\x82",
+                                   false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- several modems
 
 // A job file of its own for each of several jobs.
 std::string JobText(const std::string& type_action, const std::string& file) {
-  return "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) + "\r\nRetour=1\r\nTypeAction=" +
-         type_action + "\r\nCarteParametre=" + kCard + "\r\nFichierAssocie=" + file +
-         "\r\nDetail1=OLD1\r\nDetail2=OLD2\r\n";
+  return "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) +
+         "\r\nRetour=1\r\nTypeAction=" + type_action + "\r\nCarteParametre=" + kCard +
+         "\r\nFichierAssocie=" + file + "\r\nDetail1=OLD1\r\nDetail2=OLD2\r\n";
 }
 
 std::string ModemSections(const std::vector<std::string>& ptys) {
@@ -687,11 +697,9 @@ TEST_P(ModemTakenE2e, TheJobThatFindsNoModemTouchesNothing) {
   FinishedReport(emu);
 }
 
-INSTANTIATE_TEST_SUITE_P(Starts, ModemTakenE2e, ::testing::Values(0, 1000),
-                         [](const auto& info) {
-                           return info.param == 0 ? std::string("AtTheSameInstant")
-                                                  : std::string("ASecondApart");
-                         });
+INSTANTIATE_TEST_SUITE_P(Starts, ModemTakenE2e, ::testing::Values(0, 1000), [](const auto& info) {
+  return info.param == 0 ? std::string("AtTheSameInstant") : std::string("ASecondApart");
+});
 
 }  // namespace
 }  // namespace korval::e2e

@@ -24,7 +24,8 @@ struct StatementRig {
   std::string statement;
   Emulator emu;
   StatementRig() : statement(Lines()), emu(dir, Bank(dir, statement)) {
-    WriteFile(dir / "win.ini", "[KORVAL]\r\nNUMTRANSPAC=3613\r\n[MODEM0]\r\nPort=" + emu.pty() + "\r\n");
+    WriteFile(dir / "win.ini",
+              "[KORVAL]\r\nNUMTRANSPAC=3613\r\n[MODEM0]\r\nPort=" + emu.pty() + "\r\n");
     WriteFile(dir / "releve.txt", "PREVIOUS\r");
     WriteFile(dir / "job.ini", "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) +
                                    "\r\nTypeAction=R\r\nCarteParametre=CARTE\r\nFichierAssocie=" +
@@ -32,7 +33,8 @@ struct StatementRig {
   }
   static std::string Lines() {
     std::string text;
-    for (int i = 0; i < 300; ++i) text += "0130004 EUR 12/11/26 VIREMENT " + std::to_string(i) + "\r";
+    for (int i = 0; i < 300; ++i)
+      text += "0130004 EUR 12/11/26 VIREMENT " + std::to_string(i) + "\r";
     return text;
   }
   static std::vector<std::string> Bank(const TempDir& dir, const std::string& statement) {
@@ -41,7 +43,9 @@ struct StatementRig {
     options.insert(options.end(), {"--bank-number", kBank, "--statement", dir / "bank.txt"});
     return options;
   }
-  std::vector<std::string> Retour() const { return KorvalValues(ReadFile(dir / "job.ini"), "Retour"); }
+  std::vector<std::string> Retour() const {
+    return KorvalValues(ReadFile(dir / "job.ini"), "Retour");
+  }
 };
 
 // A bash pipeline; $0 is korvalcom, $1 its argument; it writes korvalcom's status to
@@ -80,12 +84,14 @@ TEST(FileSizeLimitE2e, IsAWriteFailureSaidInFrench) {
   if (wine::Enabled()) GTEST_SKIP() << "RLIMIT_FSIZE is the Linux program's";
   StatementRig rig;
   ASSERT_FALSE(rig.emu.pty().empty());
-  ProgramStart start = {{"/B:" + rig.dir / "job.ini"}, {"KORVAL_WININI=" + rig.dir / "win.ini"},
-                        {}, "", 4096};
+  ProgramStart start = {
+      {"/B:" + rig.dir / "job.ini"}, {"KORVAL_WININI=" + rig.dir / "win.ini"}, {}, "", 4096};
   const ProgramRun run = RunProgramWith(rig.dir, start, kProgramTimeoutS);
   EXPECT_EQ(run.status, std::optional<int>(1)) << run.out << run.err;
   EXPECT_NE(run.out.find("erreur d'\xC3\251criture dans le fichier du relev\xC3\xA9 (fichier "
-                         "trop gros) !"), std::string::npos) << run.out;
+                         "trop gros) !"),
+            std::string::npos)
+      << run.out;
   EXPECT_EQ(rig.Retour(), std::vector<std::string>{"0"});
   EXPECT_EQ(ReadFile(rig.dir / "releve.txt"), "PREVIOUS\r");
 }

@@ -37,9 +37,9 @@ struct JournalCase {
   // The check's lines, or the journal; for a journal that cannot be written, the
   // warning's words under Wine, and linux_output those of the Linux program.
   std::vector<std::string> output_in_order;
-  std::vector<std::string> linux_output;      // the same, said only by the Linux program
-  std::vector<std::string> summary;           // in --journal's last line (Linux)
-  std::vector<std::string> err;               // on standard error (Linux)
+  std::vector<std::string> linux_output;  // the same, said only by the Linux program
+  std::vector<std::string> summary;       // in --journal's last line (Linux)
+  std::vector<std::string> err;           // on standard error (Linux)
   bool under_wine;
   const char* type_action = "L";
   bool journal_off = false;  // "Journal=" present and empty
@@ -95,7 +95,7 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
     const JournalCase& c = GetParam();
     WriteFile(dir / "a-file", "not a folder");
     std::string ini = "[KORVAL]\r\nNUMTRANSPAC=3613\r\nJournal=" +
-                      (c.journal_off       ? std::string()
+                      (c.journal_off     ? std::string()
                        : wine::Enabled() ? WindowsPath(JournalFile())
                                          : JournalFile()) +
                       "\r\n";
@@ -118,10 +118,9 @@ class JournalE2e : public ::testing::TestWithParam<JournalCase> {
     WriteFile(dir / "win.ini", ini);
     if (c.file_present) WriteFile(dir / "lcr.txt", std::string(20 * 160, 'A'));
     const std::string file = wine::Enabled() ? WindowsPath(dir / "lcr.txt") : dir / "lcr.txt";
-    WriteFile(dir / "job.ini", "[KORVAL]\r\nNumeroAbonne=175010123\r\nTypeAction=" +
-                                   std::string(c.type_action) +
-                                   "\r\nCarteParametre=CARTE SECRETE\r\nFichierAssocie=" + file +
-                                   "\r\n");
+    WriteFile(dir / "job.ini",
+              "[KORVAL]\r\nNumeroAbonne=175010123\r\nTypeAction=" + std::string(c.type_action) +
+                  "\r\nCarteParametre=CARTE SECRETE\r\nFichierAssocie=" + file + "\r\n");
   }
 
   std::vector<std::string> Env() const {
@@ -220,55 +219,168 @@ const std::string kProblem = "PROBL\xC3\x88ME  ";
 INSTANTIATE_TEST_SUITE_P(
     Cases, JournalE2e,
     ::testing::Values(
-        JournalCase{"GoodJob", Run::kJob, Modem::kEmulator, true, true, true, 0,
-                    {" d\xC3\251but du travail", "Action : L (fichier L.C.R)",
-                     "Abonn\xC3\xA9 : 175010123", "lcr.txt", kSentLine,
-                     "Taille : 3200 octets, 20 enregistrements de 160 octets",
-                     "R\xC3\xA9sultat : Retour=1 Detail1=0000 Detail2=0000, statut 0",
-                     " fin du travail"},
-                    {}, {" | fichier L.C.R | 175010123 | ", "/lcr.txt | Retour=1"}, {}, true},
+        JournalCase{
+            "GoodJob",
+            Run::kJob,
+            Modem::kEmulator,
+            true,
+            true,
+            true,
+            0,
+            {" d\xC3\251but du travail", "Action : L (fichier L.C.R)", "Abonn\xC3\xA9 : 175010123",
+             "lcr.txt", kSentLine, "Taille : 3200 octets, 20 enregistrements de 160 octets",
+             "R\xC3\xA9sultat : Retour=1 Detail1=0000 Detail2=0000, statut 0", " fin du travail"},
+            {},
+            {" | fichier L.C.R | 175010123 | ", "/lcr.txt | Retour=1"},
+            {},
+            true},
         // Its size (the end record included) and lines are kept, never its content.
-        JournalCase{"GoodStatement", Run::kJob, Modem::kEmulator, true, true, false, 0,
+        JournalCase{"GoodStatement",
+                    Run::kJob,
+                    Modem::kEmulator,
+                    true,
+                    true,
+                    false,
+                    0,
                     {"Action : R (relev\xC3\xA9)", "Taille : 54 octets, 3 lignes", "Retour=1"},
-                    {}, {" | relev\xC3\xA9 | "}, {}, true, "R"},
-        JournalCase{"FailedJob", Run::kJob, Modem::kSilent, true, true, false, 1,
-                    {"Impossible d'ouvrir le fichier", "Retour=0 Detail1=9999 Detail2=9999, "
-                     "statut 1", "Cause : ", "lcr.txt : fichier introuvable"},
-                    {}, {"Retour=0", "statut 1 | ", "fichier introuvable"}, {}, true},
-        JournalCase{"TwoAtOnce", Run::kTwoJobs, Modem::kEmulator, true, true, true, 0,
-                    {kSentLine, "statut 0", kSentLine, "statut 0"}, {}, {"Retour=1"}, {},
+                    {},
+                    {" | relev\xC3\xA9 | "},
+                    {},
+                    true,
+                    "R"},
+        JournalCase{"FailedJob",
+                    Run::kJob,
+                    Modem::kSilent,
+                    true,
+                    true,
+                    false,
+                    1,
+                    {"Impossible d'ouvrir le fichier",
+                     "Retour=0 Detail1=9999 Detail2=9999, "
+                     "statut 1",
+                     "Cause : ", "lcr.txt : fichier introuvable"},
+                    {},
+                    {"Retour=0", "statut 1 | ", "fichier introuvable"},
+                    {},
+                    true},
+        JournalCase{"TwoAtOnce",
+                    Run::kTwoJobs,
+                    Modem::kEmulator,
+                    true,
+                    true,
+                    true,
+                    0,
+                    {kSentLine, "statut 0", kSentLine, "statut 0"},
+                    {},
+                    {"Retour=1"},
+                    {},
                     false},
         // The killed job's start moves in at the next job, closed as interrupted.
-        JournalCase{"KilledJob", Run::kKilled, Modem::kEmulator, true, true, true, 1,
+        JournalCase{"KilledJob",
+                    Run::kKilled,
+                    Modem::kEmulator,
+                    true,
+                    true,
+                    true,
+                    1,
                     {"Envoi du contenu du fichier !", "=== interrompu : le processus",
                      " d\xC3\251but du travail", "lcr.txt : fichier introuvable"},
-                    {}, {"statut 1"}, {}, false},
-        JournalCase{"UnwritableJournal", Run::kJob, Modem::kEmulator, true, false, true, 0,
+                    {},
+                    {"statut 1"},
+                    {},
+                    false},
+        JournalCase{"UnwritableJournal",
+                    Run::kJob,
+                    Modem::kEmulator,
+                    true,
+                    false,
+                    true,
+                    0,
                     {"journal.log (dossier introuvable) ; l'\xC3\251change se fait sans"},
                     {"journal.log (un \xC3\xA9l\xC3\xA9ment du chemin n'est pas un dossier) ;"},
-                    {}, {}, true},
-        JournalCase{"CheckGoodSetUp", Run::kCheck, Modem::kEmulator, true, true, true, 0,
+                    {},
+                    {},
+                    true},
+        JournalCase{"CheckGoodSetUp",
+                    Run::kCheck,
+                    Modem::kEmulator,
+                    true,
+                    true,
+                    true,
+                    0,
                     {kOk + "win.ini : ", kOk + "NUMTRANSPAC : 3613", kOk + "journal : ",
                      kOk + "TypeAction : L", kOk + "CarteParametre : 13 caract\xC3\xA8res",
                      "3200 octets, 20 enregistrements de 160 octets", kOk + "pr\xC3\xAAt"},
-                    {kOk + "MODEM0 (", "r\xC3\xA9pond OK \xC3\xA0 AT ; ATI : KORVAL NETEMU"}, {},
-                    {}, true},
+                    {kOk + "MODEM0 (", "r\xC3\xA9pond OK \xC3\xA0 AT ; ATI : KORVAL NETEMU"},
+                    {},
+                    {},
+                    true},
         // An empty Journal= turns it off: worth a note, no reason to stop.
-        JournalCase{"CheckJournalOff", Run::kCheck, Modem::kEmulator, true, true, true, 0,
-                    {kOk + "NUMTRANSPAC", "ATTENTION journal d\xC3\xA9sactiv\xC3\xA9",
-                     kOk + "pr\xC3\xAAt"}, {}, {}, {}, true, "L", true},
-        JournalCase{"CheckNoWinIni", Run::kCheck, Modem::kEmulator, false, true, true, 3,
-                    {kProblem + "win.ini introuvable (cherch\xC3\xA9 : ", "/absent.ini)",
-                     "Statut 3"}, {}, {}, {}, false},
-        JournalCase{"CheckMissingModem", Run::kCheck, Modem::kMissing, true, true, true, 3,
-                    {kProblem, "Statut 3"}, {kProblem + "MODEM0 (", "le port n'existe pas"},
-                    {}, {}, true},
-        JournalCase{"CheckModemSilent", Run::kCheck, Modem::kSilent, true, true, true, 1,
-                    {kProblem + "MODEM0 (", "ne r\xC3\xA9pond pas OK \xC3\xA0 AT en 1 s",
-                     "Statut 1"}, {}, {}, {}, false},
-        JournalCase{"CheckFileMissing", Run::kCheck, Modem::kEmulator, true, true, false, 1,
-                    {kProblem + "fichier \xC3\xA0 envoyer ", "fichier introuvable",
-                     "Statut 1"}, {}, {}, {}, true}),
+        JournalCase{
+            "CheckJournalOff",
+            Run::kCheck,
+            Modem::kEmulator,
+            true,
+            true,
+            true,
+            0,
+            {kOk + "NUMTRANSPAC", "ATTENTION journal d\xC3\xA9sactiv\xC3\xA9", kOk + "pr\xC3\xAAt"},
+            {},
+            {},
+            {},
+            true,
+            "L",
+            true},
+        JournalCase{
+            "CheckNoWinIni",
+            Run::kCheck,
+            Modem::kEmulator,
+            false,
+            true,
+            true,
+            3,
+            {kProblem + "win.ini introuvable (cherch\xC3\xA9 : ", "/absent.ini)", "Statut 3"},
+            {},
+            {},
+            {},
+            false},
+        JournalCase{"CheckMissingModem",
+                    Run::kCheck,
+                    Modem::kMissing,
+                    true,
+                    true,
+                    true,
+                    3,
+                    {kProblem, "Statut 3"},
+                    {kProblem + "MODEM0 (", "le port n'existe pas"},
+                    {},
+                    {},
+                    true},
+        JournalCase{
+            "CheckModemSilent",
+            Run::kCheck,
+            Modem::kSilent,
+            true,
+            true,
+            true,
+            1,
+            {kProblem + "MODEM0 (", "ne r\xC3\xA9pond pas OK \xC3\xA0 AT en 1 s", "Statut 1"},
+            {},
+            {},
+            {},
+            false},
+        JournalCase{"CheckFileMissing",
+                    Run::kCheck,
+                    Modem::kEmulator,
+                    true,
+                    true,
+                    false,
+                    1,
+                    {kProblem + "fichier \xC3\xA0 envoyer ", "fichier introuvable", "Statut 1"},
+                    {},
+                    {},
+                    {},
+                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

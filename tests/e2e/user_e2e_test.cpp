@@ -123,78 +123,142 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EarlyEndE2e,
     ::testing::Values(
         // No job: a usage text rather than a wait that only a kill ends.
-        EarlyCase{"NoArguments", [](const TempDir& d, const std::string&) {
-                    return Arguments(d, {});
-                  }, 2, {kUsage}, {}, true},
-        EarlyCase{"Help", [](const TempDir& d, const std::string&) {
-                    return Arguments(d, {"--help"});
-                  }, 2, {kUsage}, {}, true},
-        EarlyCase{"NameAlone", [](const TempDir& d, const std::string&) {
-                    return Arguments(d, {"/N:Compta"});
-                  }, 2, {kUsage}, {}, true},
-        EarlyCase{"LowerCaseMarkers", [](const TempDir& d, const std::string&) {
+        EarlyCase{"NoArguments",
+                  [](const TempDir& d, const std::string&) { return Arguments(d, {}); },
+                  2,
+                  {kUsage},
+                  {},
+                  true},
+        EarlyCase{"Help",
+                  [](const TempDir& d, const std::string&) { return Arguments(d, {"--help"}); },
+                  2,
+                  {kUsage},
+                  {},
+                  true},
+        EarlyCase{"NameAlone",
+                  [](const TempDir& d, const std::string&) { return Arguments(d, {"/N:Compta"}); },
+                  2,
+                  {kUsage},
+                  {},
+                  true},
+        EarlyCase{"LowerCaseMarkers",
+                  [](const TempDir& d, const std::string&) {
                     return Arguments(d, {"/b:" + d / "job.ini", "/n:Compta"});
-                  }, 2, {kUsage}, {}, true},
-        EarlyCase{"EmptyJobPath", [](const TempDir& d, const std::string&) {
+                  },
+                  2,
+                  {kUsage},
+                  {},
+                  true},
+        EarlyCase{"EmptyJobPath",
+                  [](const TempDir& d, const std::string&) {
                     return Arguments(d, {"/N:Compta", "/B:"});
-                  }, 2, {kUsage}, {}, true},
+                  },
+                  2,
+                  {kUsage},
+                  {},
+                  true},
         // Causes named beside the usual texts.
-        EarlyCase{"WinIniNamedButMissing", [](const TempDir& d, const std::string&) {
+        EarlyCase{"WinIniNamedButMissing",
+                  [](const TempDir& d, const std::string&) {
                     WriteFile(d / "job.ini", Job("L", d / "data.txt"));
-                    return ProgramStart{{"/B:" + d / "job.ini"},
-                                        {"KORVAL_WININI=" + d / "absent.ini"}, {}, "", 0};
-                  }, 3, {"win.ini introuvable (cherch\xC3\xA9 : /tmp/", "/absent.ini)", kNoTapi},
-                  {}, true},
-        EarlyCase{"WinIniNowhere", [](const TempDir& d, const std::string&) {
+                    return ProgramStart{
+                        {"/B:" + d / "job.ini"}, {"KORVAL_WININI=" + d / "absent.ini"}, {}, "", 0};
+                  },
+                  3,
+                  {"win.ini introuvable (cherch\xC3\xA9 : /tmp/", "/absent.ini)", kNoTapi},
+                  {},
+                  true},
+        EarlyCase{"WinIniNowhere",
+                  [](const TempDir& d, const std::string&) {
                     WriteFile(d / "job.ini", Job("L", d / "data.txt"));
                     return ProgramStart{{"/B:" + d / "job.ini"},
                                         {"XDG_CONFIG_HOME=" + d / "config"},
-                                        {"KORVAL_WININI"}, "", 0};
-                  }, 3, {"win.ini introuvable (cherch\xC3\xA9 : /tmp/",
-                         "/config/korval/win.ini, /etc/korval/win.ini)", kNoTapi}, {}, true},
-        EarlyCase{"JobFileMissing", [](const TempDir& d, const std::string& pty) {
+                                        {"KORVAL_WININI"},
+                                        "",
+                                        0};
+                  },
+                  3,
+                  {"win.ini introuvable (cherch\xC3\xA9 : /tmp/",
+                   "/config/korval/win.ini, /etc/korval/win.ini)", kNoTapi},
+                  {},
+                  true},
+        EarlyCase{"JobFileMissing",
+                  [](const TempDir& d, const std::string& pty) {
                     ProgramStart start = WithJob(d, pty, "");
                     ::unlink((d / "job.ini").c_str());
                     return start;
-                  }, 2, {"ne peut pas \xC3\xAAtre lu (fichier introuvable)"}, {}, false},
-        EarlyCase{"JobFileIsAFolder", [](const TempDir& d, const std::string& pty) {
+                  },
+                  2,
+                  {"ne peut pas \xC3\xAAtre lu (fichier introuvable)"},
+                  {},
+                  false},
+        EarlyCase{"JobFileIsAFolder",
+                  [](const TempDir& d, const std::string& pty) {
                     ProgramStart start = WithJob(d, pty, "");
                     ::unlink((d / "job.ini").c_str());
                     ::mkdir((d / "job.ini").c_str(), 0700);
                     return start;
-                  }, 2, {"ne peut pas \xC3\xAAtre lu (c'est un dossier, pas un fichier)"}, {},
+                  },
+                  2,
+                  {"ne peut pas \xC3\xAAtre lu (c'est un dossier, pas un fichier)"},
+                  {},
                   false},
-        EarlyCase{"FileToSendMissing", [](const TempDir& d, const std::string& pty) {
+        EarlyCase{"FileToSendMissing",
+                  [](const TempDir& d, const std::string& pty) {
                     return WithJob(d, pty, Job("L", d / "absent.txt"));
-                  }, 1, {}, {kCannotOpen + "/tmp/", "/absent.txt : fichier introuvable\n"},
+                  },
+                  1,
+                  {},
+                  {kCannotOpen + "/tmp/", "/absent.txt : fichier introuvable\n"},
                   false},
-        EarlyCase{"FileToSendIsAFolder", [](const TempDir& d, const std::string& pty) {
+        EarlyCase{"FileToSendIsAFolder",
+                  [](const TempDir& d, const std::string& pty) {
                     return WithJob(d, pty, Job("V", d.path()));
-                  }, 1, {}, {kCannotOpen + "/tmp/", " : c'est un dossier, pas un fichier\n"},
+                  },
+                  1,
+                  {},
+                  {kCannotOpen + "/tmp/", " : c'est un dossier, pas un fichier\n"},
                   false},
-        EarlyCase{"ModemMissing", [](const TempDir& d, const std::string&) {
+        EarlyCase{"ModemMissing",
+                  [](const TempDir& d, const std::string&) {
                     return WithJob(d, d / "no-tty", Job("L", d / "data.txt"));
-                  }, 3, {"est introuvable : le port n'existe pas.", "Aucun modem utilisable",
-                         kNoTapi}, {}, true},
+                  },
+                  3,
+                  {"est introuvable : le port n'existe pas.", "Aucun modem utilisable", kNoTapi},
+                  {},
+                  true},
         // A statement target that is no regular file is refused before dialling.
-        EarlyCase{"StatementTargetIsADevice", [](const TempDir& d, const std::string& pty) {
+        EarlyCase{"StatementTargetIsADevice",
+                  [](const TempDir& d, const std::string& pty) {
                     return WithJob(d, pty, Job("R", "/dev/null"));
-                  }, 1, {}, {kTargetRefused + "/dev/null : ce n'est pas un fichier ordinaire !"},
+                  },
+                  1,
+                  {},
+                  {kTargetRefused + "/dev/null : ce n'est pas un fichier ordinaire !"},
                   false},
-        EarlyCase{"StatementBackupIsAFolder", [](const TempDir& d, const std::string& pty) {
+        EarlyCase{"StatementBackupIsAFolder",
+                  [](const TempDir& d, const std::string& pty) {
                     ::mkdir((d / "rel.BAK").c_str(), 0700);
                     return WithJob(d, pty, Job("R", d / "rel.txt"));
-                  }, 1, {}, {kTargetRefused + "/tmp/", "/rel.BAK : c'est un dossier, pas un fichier"},
+                  },
+                  1,
+                  {},
+                  {kTargetRefused + "/tmp/", "/rel.BAK : c'est un dossier, pas un fichier"},
                   false},
         // A job file that cannot lose its old Retour would not take the new one: no
         // exchange, and a status of its own. Root ignores permission bits, so a file
         // size limit below the job file's size makes its rewrite fail.
-        EarlyCase{"RetourCannotBeRemoved", [](const TempDir& d, const std::string& pty) {
+        EarlyCase{"RetourCannotBeRemoved",
+                  [](const TempDir& d, const std::string& pty) {
                     ProgramStart start =
                         WithJob(d, pty, Job("L", d / "data.txt", std::string(3000, ';') + "\r\n"));
                     start.file_size_limit = 2048;
                     return start;
-                  }, 4, {"impossible d'\xC3\251crire dans le fichier de travail"}, {}, true}),
+                  },
+                  4,
+                  {"impossible d'\xC3\251crire dans le fichier de travail"},
+                  {},
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- a stop
@@ -219,7 +283,7 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   TempDir dir;
   WriteFile(dir / "data.txt", std::string(160, 'A'));
   WriteFile(dir / "bank.txt", "0130004 EUR 12/11/26 VIREMENT RECU 1000,00\r");
-  std::vector<std::string> options = {"--bank-number", kBank, "--access-number", kAccess,
+  std::vector<std::string> options = {"--bank-number",        kBank, "--access-number", kAccess,
                                       "--statement-delay-ms", "0"};
   const std::vector<std::string> fast = FastPeer();
   options.insert(options.end(), fast.begin(), fast.end());
@@ -228,8 +292,12 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   ASSERT_FALSE(emu.pty().empty());
   WriteFile(dir / "win.ini", WinIni(emu.pty()));
   WriteFile(dir / "job.ini", Job(c.type_action, dir / "data.txt"));
-  ProgramStart start = {{"/B:" + dir / "job.ini"}, {"KORVAL_WININI=" + dir / "win.ini"}, {},
-                        c.stop_after, 0, c.signal};
+  ProgramStart start = {{"/B:" + dir / "job.ini"},
+                        {"KORVAL_WININI=" + dir / "win.ini"},
+                        {},
+                        c.stop_after,
+                        0,
+                        c.signal};
 
   bool stop_sent = false;
   const ProgramRun run = RunProgramWith(dir, start, kProgramTimeoutS, &stop_sent);
@@ -254,20 +322,30 @@ TEST_P(StopE2e, StopIsSaidAsAStopAndBlamesNoOne) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, StopE2e,
-    ::testing::Values(
-        StopCase{"DuringTheCallOrTheBanner", {"--silent-at", "banner"}, "L",
-                 "Envoi fichier L.C.R !"},
-        StopCase{"AwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
-                 "Envoi carte param\xC3\xA8tre !"},
-        StopCase{"DuringAStatement", {"--statement", "BANK", "--silent-at", "end"}, "R",
-                 "R\xC3\251ception du relev\xC3\xA9 en cours !"},
-        StopCase{"HangUpSignalDuringAStatement", {"--statement", "BANK", "--silent-at", "end"},
-                 "R", "R\xC3\251ception du relev\xC3\xA9 en cours !", SIGHUP},
-        StopCase{"HangUpSignalAwaitingTheCardsAnswer", {"--silent-at", "card"}, "L",
-                 "Envoi carte param\xC3\xA8tre !", SIGHUP}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Waits, StopE2e,
+                         ::testing::Values(StopCase{"DuringTheCallOrTheBanner",
+                                                    {"--silent-at", "banner"},
+                                                    "L",
+                                                    "Envoi fichier L.C.R !"},
+                                           StopCase{"AwaitingTheCardsAnswer",
+                                                    {"--silent-at", "card"},
+                                                    "L",
+                                                    "Envoi carte param\xC3\xA8tre !"},
+                                           StopCase{"DuringAStatement",
+                                                    {"--statement", "BANK", "--silent-at", "end"},
+                                                    "R",
+                                                    "R\xC3\251ception du relev\xC3\xA9 en cours !"},
+                                           StopCase{"HangUpSignalDuringAStatement",
+                                                    {"--statement", "BANK", "--silent-at", "end"},
+                                                    "R",
+                                                    "R\xC3\251ception du relev\xC3\xA9 en cours !",
+                                                    SIGHUP},
+                                           StopCase{"HangUpSignalAwaitingTheCardsAnswer",
+                                                    {"--silent-at", "card"},
+                                                    "L",
+                                                    "Envoi carte param\xC3\xA8tre !",
+                                                    SIGHUP}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace korval::e2e

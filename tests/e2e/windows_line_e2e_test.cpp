@@ -66,14 +66,14 @@ class ProviderVariantE2e : public ::testing::TestWithParam<VariantCase> {
   // One exchange against a fresh emulator; the bank's files are left in `folder`.
   ProgramRun RunJob(const TempDir& folder, Emulator& emu, const std::string& type_action,
                     const std::string& file) {
-    std::string ini = "[KORVAL]\r\nNUMTRANSPAC=" + std::string(kAccess) + "\r\n[MODEM0]\r\nPort=" +
-                      emu.pty() + "\r\nVitesse=9600\r\nInit=ATZ\r\n[TAPI32]\r\n";
+    std::string ini = "[KORVAL]\r\nNUMTRANSPAC=" + std::string(kAccess) +
+                      "\r\n[MODEM0]\r\nPort=" + emu.pty() +
+                      "\r\nVitesse=9600\r\nInit=ATZ\r\n[TAPI32]\r\n";
     for (const std::string& key : GetParam().keys) ini += key + "\r\n";
     WriteFile(folder / "win.ini", ini);
-    WriteFile(folder / "job.ini", "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) +
-                                      "\r\nTypeAction=" + type_action +
-                                      "\r\nCarteParametre=CARTE E2E\r\nFichierAssocie=" + file +
-                                      "\r\n");
+    WriteFile(folder / "job.ini",
+              "[KORVAL]\r\nNumeroAbonne=" + std::string(kBank) + "\r\nTypeAction=" + type_action +
+                  "\r\nCarteParametre=CARTE E2E\r\nFichierAssocie=" + file + "\r\n");
     return RunProgram(folder, folder / "win.ini", folder / "job.ini", kProgramTimeoutS);
   }
 
@@ -110,7 +110,8 @@ TEST_P(ProviderVariantE2e, TheBankGetsWhatTheJobFileSays) {
   cut.insert(cut.begin(), {"--statement", statement_dir / "bank.txt"});
   Emulator statement_bank(statement_dir, Bank(cut));
   ASSERT_FALSE(statement_bank.pty().empty());
-  const ProgramRun request = RunJob(statement_dir, statement_bank, "R", statement_dir / "releve.txt");
+  const ProgramRun request =
+      RunJob(statement_dir, statement_bank, "R", statement_dir / "releve.txt");
   ASSERT_TRUE(request.status.has_value()) << "the statement request never ended\n" << request.out;
 
   switch (c.outcome) {
@@ -156,31 +157,33 @@ TEST_P(ProviderVariantE2e, TheBankGetsWhatTheJobFileSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Providers, ProviderVariantE2e,
-    ::testing::Values(
-        VariantCase{"Default", {}, Outcome::kExchanges},
-        VariantCase{"NoPrivilege", {"Privilege=0"}, Outcome::kExchanges},
-        VariantCase{"HandleAtReply", {"HandleAtReply=1"}, Outcome::kExchanges},
-        VariantCase{"Strict", {"Privilege=0", "HandleAtReply=1"}, Outcome::kExchanges},
-        VariantCase{"StatesBeforeReply", {"Privilege=0", "HandleAtReply=1", "StatesBeforeReply=1"},
-                    Outcome::kExchanges},
-        VariantCase{"ConnectedOnly", {"Privilege=0", "HandleAtReply=1", "ConnectedOnly=1"},
-                    Outcome::kExchanges},
-        VariantCase{"ReplyError", {"ReplyError=0x80000048"}, Outcome::kRefused},
-        VariantCase{"CutLineClose", {"PortLost=CLOSE"}, Outcome::kCut},
-        VariantCase{"CutPortUnwatched", {"PortLost=NONE"}, Outcome::kCut},
-        VariantCase{"CutNormal", {"DisconnectMode=0x1"}, Outcome::kCut},
-        VariantCase{"CutUnknown", {"DisconnectMode=0x2"}, Outcome::kCut},
-        VariantCase{"CutReject", {"DisconnectMode=0x4"}, Outcome::kCut},
-        VariantCase{"CutPickup", {"DisconnectMode=0x8"}, Outcome::kCut},
-        VariantCase{"CutForwarded", {"DisconnectMode=0x10"}, Outcome::kCut},
-        VariantCase{"CutBusy", {"DisconnectMode=0x20"}, Outcome::kCut},
-        VariantCase{"CutNoAnswer", {"DisconnectMode=0x40"}, Outcome::kCut},
-        VariantCase{"CutBadAddress", {"DisconnectMode=0x80"}, Outcome::kCut},
-        VariantCase{"CutUnreachable", {"DisconnectMode=0x100"}, Outcome::kCut},
-        VariantCase{"CutCongestion", {"DisconnectMode=0x200"}, Outcome::kCut},
-        VariantCase{"CutIncompatible", {"DisconnectMode=0x400"}, Outcome::kCut},
-        VariantCase{"CutUnavail", {"DisconnectMode=0x800"}, Outcome::kCut},
-        VariantCase{"CutNoDialtone", {"DisconnectMode=0x1000"}, Outcome::kCut}),
+    ::testing::Values(VariantCase{"Default", {}, Outcome::kExchanges},
+                      VariantCase{"NoPrivilege", {"Privilege=0"}, Outcome::kExchanges},
+                      VariantCase{"HandleAtReply", {"HandleAtReply=1"}, Outcome::kExchanges},
+                      VariantCase{
+                          "Strict", {"Privilege=0", "HandleAtReply=1"}, Outcome::kExchanges},
+                      VariantCase{"StatesBeforeReply",
+                                  {"Privilege=0", "HandleAtReply=1", "StatesBeforeReply=1"},
+                                  Outcome::kExchanges},
+                      VariantCase{"ConnectedOnly",
+                                  {"Privilege=0", "HandleAtReply=1", "ConnectedOnly=1"},
+                                  Outcome::kExchanges},
+                      VariantCase{"ReplyError", {"ReplyError=0x80000048"}, Outcome::kRefused},
+                      VariantCase{"CutLineClose", {"PortLost=CLOSE"}, Outcome::kCut},
+                      VariantCase{"CutPortUnwatched", {"PortLost=NONE"}, Outcome::kCut},
+                      VariantCase{"CutNormal", {"DisconnectMode=0x1"}, Outcome::kCut},
+                      VariantCase{"CutUnknown", {"DisconnectMode=0x2"}, Outcome::kCut},
+                      VariantCase{"CutReject", {"DisconnectMode=0x4"}, Outcome::kCut},
+                      VariantCase{"CutPickup", {"DisconnectMode=0x8"}, Outcome::kCut},
+                      VariantCase{"CutForwarded", {"DisconnectMode=0x10"}, Outcome::kCut},
+                      VariantCase{"CutBusy", {"DisconnectMode=0x20"}, Outcome::kCut},
+                      VariantCase{"CutNoAnswer", {"DisconnectMode=0x40"}, Outcome::kCut},
+                      VariantCase{"CutBadAddress", {"DisconnectMode=0x80"}, Outcome::kCut},
+                      VariantCase{"CutUnreachable", {"DisconnectMode=0x100"}, Outcome::kCut},
+                      VariantCase{"CutCongestion", {"DisconnectMode=0x200"}, Outcome::kCut},
+                      VariantCase{"CutIncompatible", {"DisconnectMode=0x400"}, Outcome::kCut},
+                      VariantCase{"CutUnavail", {"DisconnectMode=0x800"}, Outcome::kCut},
+                      VariantCase{"CutNoDialtone", {"DisconnectMode=0x1000"}, Outcome::kCut}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -112,7 +112,8 @@ TEST_F(WindowsUserE2e, TheExeSaysWhatItIs) {
       {"a version: the product's name", utf16("ProductName"), true},
       {"a version: the file's", utf16("FileVersion"), true},
   };
-  for (const auto& c : cases) EXPECT_EQ(exe.find(c.bytes) != std::string::npos, c.present) << c.what;
+  for (const auto& c : cases)
+    EXPECT_EQ(exe.find(c.bytes) != std::string::npos, c.present) << c.what;
 }
 
 // The ZIP as a user gets it: unpacked into a folder of its own, it runs a statement.
@@ -121,8 +122,7 @@ TEST_F(WindowsUserE2e, TheZipRunsAStatement) {
   if (zip.empty()) GTEST_SKIP() << "KORVAL_E2E_WINE_ZIP names no ZIP";
   ASSERT_EQ(RunShell(dir, "exec unzip -q '" + zip + "' -d '" + dir / "zip'"),
             std::optional<int>(0));
-  const std::string folder =
-      std::filesystem::directory_iterator(dir / "zip")->path().string();
+  const std::string folder = std::filesystem::directory_iterator(dir / "zip")->path().string();
   for (const std::string name : {"README.txt", "LICENSE.txt", "examples/win.ini",
                                  "examples/releve.ini", "examples/lcr.ini"}) {
     const std::string text = ReadFile(folder + "/" + name);

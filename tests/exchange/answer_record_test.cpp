@@ -56,8 +56,8 @@ TEST(AnswerRecordTest, WholeRecordIsSkippedAndShortOneNeverOverruns) {
     h.telephony.ModifyDevice(0, [](sim::SimLineDevice& d) { d.script = sim::ConnectingCall(500); });
     TightAnswerBank bank(h.sim.world, c.answer, c.data_delay_ms);
     h.telephony.Port().SetFarEnd(&bank);
-    h.JobFile(testing::KorvalSection({"NumeroAbonne=175", "TypeAction=R",
-                                      "FichierAssocie=C:\\R.TXT"}));
+    h.JobFile(
+        testing::KorvalSection({"NumeroAbonne=175", "TypeAction=R", "FichierAssocie=C:\\R.TXT"}));
     EXPECT_EQ(h.Run(), app::kExitSucceeded);
     const std::string stored = h.sim.files.Get("C:\\R.TXT").value_or("");
     EXPECT_EQ(stored.substr(0, 5), "DATA\r") << c.answer;

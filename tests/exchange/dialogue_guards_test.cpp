@@ -207,15 +207,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The whole log of a plain send: no line for an absent NUI or complement.
         GuardCase{"ExactProgressLines", "L", [](ExchangeHarness&) {}, app::kExitSucceeded,
                   [](ExchangeHarness& h, const Wire&) {
-                    EXPECT_EQ(h.Log(), (std::vector<std::string>{
-                                           "Syst\xE8me = Windows 95/98: (1)",
-                                           "Envoi fichier L.C.R !",
-                                           "Connexion avec site destinataire r\xE9ussie. ",
-                                           "Envoi carte param\xE8tre !",
-                                           "Carte param\xE8tre valide !",
-                                           "Envoi du contenu du fichier !",
-                                           "Envoi du fichier termin\xE9 normalement !",
-                                           ""}));
+                    EXPECT_EQ(h.Log(),
+                              (std::vector<std::string>{
+                                  "Syst\xE8me = Windows 95/98: (1)", "Envoi fichier L.C.R !",
+                                  "Connexion avec site destinataire r\xE9ussie. ",
+                                  "Envoi carte param\xE8tre !", "Carte param\xE8tre valide !",
+                                  "Envoi du contenu du fichier !",
+                                  "Envoi du fichier termin\xE9 normalement !", ""}));
                   }},
         GuardCase{"TranspacBox", "L",
                   [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kBanner; },
@@ -225,8 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ASSERT_FALSE(h.sim.windows.MessageBoxes().empty());
                     EXPECT_EQ(h.sim.windows.MessageBoxes()[0].owner, platform::kNoWindow);
                   }},
-        GuardCase{"SiteBox", "L",
-                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
+        GuardCase{"SiteBox", "L", [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
                   app::kExitFailed,
                   [](ExchangeHarness& h, const Wire&) {
                     ExpectCommunicationBoxes(h, {platform::kMbIconQuestion});
@@ -249,9 +246,8 @@ TEST(DialoguePortReleaseTest, PortClosedWhenTheWaitEndsWithTheCall) {
     h.Connect();
     ASSERT_EQ(h.Start(), 0);
     std::string dial_number = "0836064545";
-    EXPECT_EQ(ConnectToSite(h.process, 0, 0, dial_number, testing::kSubscriber,
-                            std::string(80, ' ')),
-              0);
+    EXPECT_EQ(
+        ConnectToSite(h.process, 0, 0, dial_number, testing::kSubscriber, std::string(80, ' ')), 0);
     EXPECT_FALSE(h.process.line.port.open()) << netemu::StepName(step);
     EXPECT_EQ(h.telephony.Port().OpenHandles(), 0u) << netemu::StepName(step);
   }

@@ -36,20 +36,17 @@ TEST(ReceiveStatementTest, StatementIsStoredAndAcknowledged) {
     std::size_t chunk;
     std::uint64_t first_delay_ms;  // 0: data rides with the answer record
     bool profile7;
-    std::string inner_line = {};   // a line in the middle of the statement
+    std::string inner_line = {};  // a line in the middle of the statement
     std::uint64_t pace_ms = 20;
     bool one_blank_short = false;  // a chunk ends with the end record less its last blank
   };
-  for (const Case& c : {Case{"paced chunks", 64, 200, false},
-                        Case{"data with the answer record", 500, 0, false},
-                        Case{"end record split across chunks", 37, 200, false},
-                        Case{"profile 7", 128, 200, true},
-                        Case{"FF and blanks ending a line", 64, 200, false,
-                             "TOTAL 1000,00 " + kEnd + "\r"},
-                        Case{"FF and more blanks", 64, 200, false, "SOLDE " + kEnd + "   \r"},
-                        Case{"FF and blanks at the end of a chunk", 44, 200, false,
-                             "X " + kEnd},
-                        Case{"end record split one blank short", 64, 200, false, "", 500, true}}) {
+  for (const Case& c :
+       {Case{"paced chunks", 64, 200, false}, Case{"data with the answer record", 500, 0, false},
+        Case{"end record split across chunks", 37, 200, false}, Case{"profile 7", 128, 200, true},
+        Case{"FF and blanks ending a line", 64, 200, false, "TOTAL 1000,00 " + kEnd + "\r"},
+        Case{"FF and more blanks", 64, 200, false, "SOLDE " + kEnd + "   \r"},
+        Case{"FF and blanks at the end of a chunk", 44, 200, false, "X " + kEnd},
+        Case{"end record split one blank short", 64, 200, false, "", 500, true}}) {
     StatementHarness h;
     if (c.profile7) h.WinIni("[175000123]\r\nPROFIL7=O\r\n");
     std::string statement = Statement(6) + c.inner_line + Statement(6);
@@ -93,8 +90,7 @@ TEST(ReceiveStatementTest, StatementStillFlowingIsNeverCut) {
   h.Bank().chunk_size = 64;
   h.Bank().chunk_pace_ms = 500;
   EXPECT_EQ(h.Receive(), app::kExitSucceeded);
-  EXPECT_EQ(h.FileText(kStatementFile).substr(0, h.Bank().statement.size()),
-            h.Bank().statement);
+  EXPECT_EQ(h.FileText(kStatementFile).substr(0, h.Bank().statement.size()), h.Bank().statement);
 }
 
 // Whatever stops a request, the statement's file and its .BAK stay byte for byte as
@@ -139,10 +135,8 @@ TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere
                 "Relev\xE9 incomplet : dur\351e maximale de r\351ception d\xE9pass\xE9"
                 "e (DureeMaxReception) !",
                 true},
-           Case{"writes fail",
-                [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); },
-                "Relev\xE9 incomplet : erreur d'\351criture dans le fichier du relev\xE9 !",
-                false},
+           Case{"writes fail", [](StatementHarness& h) { h.sim.files.FailWrites(kStatementFile); },
+                "Relev\xE9 incomplet : erreur d'\351criture dans le fichier du relev\xE9 !", false},
            Case{"window closed",
                 [](StatementHarness& h) {
                   h.Bank().silent_at = netemu::Step::kEnd;
@@ -158,7 +152,9 @@ TEST(ReceiveStatementTest, FailedRequestLeavesTheStatementAndItsBackupAsTheyWere
     EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
     EXPECT_FALSE(h.BankSaw().ack_received) << c.name;
     EXPECT_FALSE(h.Logged("Relev\xE9 entierement re\xE7u !")) << c.name;
-    if (c.log_line) { EXPECT_TRUE(h.Logged(c.log_line)) << c.name; }
+    if (c.log_line) {
+      EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+    }
     EXPECT_EQ(h.FileText(kStatementFile), "previous statement") << c.name;
     EXPECT_EQ(h.FileText(kStatementBackup), "older statement") << c.name;
     std::vector<std::string> beside;
@@ -184,7 +180,7 @@ TEST(ReceiveStatementTest, CompleteStatementTakesThePlaceOfThePreviousOne) {
     std::optional<std::string> target;  // before the job
     void (*fault)(StatementHarness&);
     bool placed;
-    const char* backup;                 // after the job
+    const char* backup;  // after the job
   };
   for (const Case& c : {
            Case{"previous statement", "previous statement", nullptr, true, "previous statement"},
@@ -194,8 +190,7 @@ TEST(ReceiveStatementTest, CompleteStatementTakesThePlaceOfThePreviousOne) {
                 [](StatementHarness& h) { h.sim.files.FailDelete(kStatementBackup); }, false,
                 "older statement"},
            Case{"previous cannot become the .BAK", "previous statement",
-                [](StatementHarness& h) { h.sim.files.FailMove(kStatementFile); }, false,
-                "<none>"},
+                [](StatementHarness& h) { h.sim.files.FailMove(kStatementFile); }, false, "<none>"},
            Case{"temporary file cannot be renamed", std::nullopt,
                 [](StatementHarness& h) {
                   h.sim.files.FailMove(std::string(kStatementFile) + ".~1");

@@ -69,7 +69,9 @@ TEST_P(SendFileJobTest, WholeFileReachesTheBank) {
     EXPECT_EQ(shown[i].records_done, i);
     EXPECT_EQ(shown[i].records_total, c.records);
     EXPECT_EQ(shown[i].bytes, i * c.record_length);
-    if (i > 0) { EXPECT_GT(shown[i].elapsed_ms, shown[i - 1].elapsed_ms); }
+    if (i > 0) {
+      EXPECT_GT(shown[i].elapsed_ms, shown[i - 1].elapsed_ms);
+    }
   }
   EXPECT_FALSE(h.sim.windows.StatusLineOpen());
 }
@@ -125,7 +127,9 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_EQ(h.RunJob("L", h.file_path), app::kExitFailed) << c.name;
   EXPECT_EQ(h.JobKey("Retour"), "0") << c.name;
   EXPECT_EQ(h.BoxTexts(), c.boxes) << c.name;
-  if (c.log_line) { EXPECT_TRUE(h.Logged(c.log_line)) << c.name; }
+  if (c.log_line) {
+    EXPECT_TRUE(h.Logged(c.log_line)) << c.name;
+  }
   EXPECT_EQ(h.CallsOf("lineMakeCall") > 0, c.dialled) << c.name;
   for (const char* key : {"Detail1", "Detail2"}) {
     EXPECT_FALSE(h.JobKey(key).empty()) << c.name << " " << key;  // "9999" for none
@@ -133,7 +137,7 @@ TEST_P(SendFileFailureTest, FailsWithRetourZero) {
   EXPECT_FALSE(h.process.call.link_active) << c.name;
   EXPECT_EQ(h.serial.DoubleCloses(), 0u) << c.name;
   EXPECT_EQ(h.serial.InvalidHandleUses(), 0u) << c.name;  // nor used once closed
-  EXPECT_LT(h.sim.world.Now(), 600'000u) << c.name;  // every job ends
+  EXPECT_LT(h.sim.world.Now(), 600'000u) << c.name;       // every job ends
 }
 
 using O = netemu::Options;
@@ -148,129 +152,197 @@ constexpr const char* kRefused = "Carte param\xE8tre non valide !";
 INSTANTIATE_TEST_SUITE_P(
     Rows, SendFileFailureTest,
     ::testing::Values(
-        FailCase{"empty path", [](ExchangeHarness& h) { h.file_path = ""; }, {}, "Fichier Vide", false},
+        FailCase{
+            "empty path", [](ExchangeHarness& h) { h.file_path = ""; }, {}, "Fichier Vide", false},
         // After "Impossible d'ouvrir le fichier", the path and the cause.
         FailCase{"missing file",
                  [](ExchangeHarness& h) { h.sim.files.Delete(kDataFile); },
-                 {}, "C:\\DATA\\ENVOI.TXT : fichier introuvable", false},
+                 {},
+                 "C:\\DATA\\ENVOI.TXT : fichier introuvable",
+                 false},
         FailCase{"a folder",
                  [](ExchangeHarness& h) {
                    h.sim.files.Delete(kDataFile);
                    h.sim.files.AddFolder(kDataFile);
                  },
-                 {}, "C:\\DATA\\ENVOI.TXT : c'est un dossier, pas un fichier", false},
+                 {},
+                 "C:\\DATA\\ENVOI.TXT : c'est un dossier, pas un fichier",
+                 false},
         FailCase{"access refused",
                  [](ExchangeHarness& h) { h.sim.files.FailOpen(kDataFile); },
-                 {}, "C:\\DATA\\ENVOI.TXT : acc\xE8s refus\xE9", false},
+                 {},
+                 "C:\\DATA\\ENVOI.TXT : acc\xE8s refus\xE9",
+                 false},
         FailCase{"held by another program: the system's reason",
                  [](ExchangeHarness& h) {
                    h.sim.files.FailOpen(kDataFile);
                    h.sim.files.SayProblemsAs("fichier utilis\xE9 par un autre programme");
                  },
-                 {}, "C:\\DATA\\ENVOI.TXT : fichier utilis\xE9 par un autre programme", false},
-        FailCase{"empty file", [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, ""); },
-                 {}, "Fichier Vide", false},
+                 {},
+                 "C:\\DATA\\ENVOI.TXT : fichier utilis\xE9 par un autre programme",
+                 false},
+        FailCase{"empty file",
+                 [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, ""); },
+                 {},
+                 "Fichier Vide",
+                 false},
         FailCase{"remainder holding data",
                  [](ExchangeHarness& h) { h.sim.files.Put(kDataFile, RecordsOf(3, 160) + "X"); },
-                 {}, "Fichier mal form\xE9 : sa fin n'est pas un enregistrement entier de 160 octets",
+                 {},
+                 "Fichier mal form\xE9 : sa fin n'est pas un enregistrement entier de 160 octets",
                  false},
         FailCase{"unreadable file",
                  [](ExchangeHarness& h) { h.sim.files.FailReadAt(kDataFile, 200); },
-                 {}, "Erreur de lecture du fichier", false},
+                 {},
+                 "Erreur de lecture du fichier",
+                 false},
         FailCase{"read error in the middle of the transfer",
                  [](ExchangeHarness& h) { h.sim.files.FailReadAt(kDataFile, 200, 1); },
-                 {}, "Erreur de lecture du fichier : envoi interrompu !", true},
+                 {},
+                 "Erreur de lecture du fichier : envoi interrompu !",
+                 true},
         FailCase{"read error with the system's reason",
                  [](ExchangeHarness& h) {
                    h.sim.files.FailReadAt(kDataFile, 200, 1);
                    h.sim.files.SayProblemsAs("erreur d'entr\351e-sortie");
                  },
-                 {}, "Erreur de lecture du fichier (erreur d'entr\351e-sortie) : envoi interrompu !",
+                 {},
+                 "Erreur de lecture du fichier (erreur d'entr\351e-sortie) : envoi interrompu !",
                  true},
         FailCase{"control character in the NUI",
                  [](ExchangeHarness& h) { h.WinIni("[175000123]\r\nNUI=AB\003COM\r\n"); },
-                 {}, "Appel refus\xE9 : NUI contient un caract\xE8re de contr\xF4le !", false},
-        FailCase{"busy", [](ExchangeHarness& h) {
+                 {},
+                 "Appel refus\xE9 : NUI contient un caract\xE8re de contr\xF4le !",
+                 false},
+        FailCase{"busy",
+                 [](ExchangeHarness& h) {
                    h.telephony.ModifyDevice(0, [](auto& d) {
                      d.script = platform::sim::DisconnectedCall(platform::kDisconnectBusy);
                    });
                  },
                  {"La ligne de votre correspondant ne peut pas \xEAtre jointe !", kNoSite},
-                 nullptr, true},
-        FailCase{"never connects", [](ExchangeHarness& h) {
-                   h.telephony.ModifyDevice(0, [](auto& d) {
-                     d.script = platform::sim::ConnectingCall(70'000);
-                   });
+                 nullptr,
+                 true},
+        FailCase{"never connects",
+                 [](ExchangeHarness& h) {
+                   h.telephony.ModifyDevice(
+                       0, [](auto& d) { d.script = platform::sim::ConnectingCall(70'000); });
                  },
-                 {kNoSite}, nullptr, true},
-        FailCase{"line cannot be opened", [](ExchangeHarness& h) {
+                 {kNoSite},
+                 nullptr,
+                 true},
+        FailCase{"line cannot be opened",
+                 [](ExchangeHarness& h) {
                    h.telephony.ModifyDevice(0, [](auto& d) {
                      d.faults.line_open.code = platform::kLineErrOperationFailed;
                    });
                  },
-                 {"Erreur dans l'ouverture de la ligne"}, nullptr, false},
-        FailCase{"silent PAD", [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kBanner; },
-                 {kNoTranspac}, nullptr, true},
+                 {"Erreur dans l'ouverture de la ligne"},
+                 nullptr,
+                 false},
+        FailCase{"silent PAD",
+                 [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kBanner; },
+                 {kNoTranspac},
+                 nullptr,
+                 true},
         FailCase{"dropped before the banner",
                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kBanner; },
-                 {kNoTranspac}, nullptr, true},
-        FailCase{"dropped during the profile pause", [](ExchangeHarness& h) {
+                 {kNoTranspac},
+                 nullptr,
+                 true},
+        FailCase{"dropped during the profile pause",
+                 [](ExchangeHarness& h) {
                    h.WinIni("[175000123]\r\nPROFIL7=O\r\n");
                    h.Bank().drop_at = netemu::Step::kProf7;
                  },
-                 {}, nullptr, true},
-        FailCase{"wrong subscriber", [](ExchangeHarness& h) { h.Bank().bank_number = "999"; },
-                 {kNoCom}, nullptr, true},
+                 {},
+                 nullptr,
+                 true},
+        FailCase{"wrong subscriber",
+                 [](ExchangeHarness& h) { h.Bank().bank_number = "999"; },
+                 {kNoCom},
+                 nullptr,
+                 true},
         FailCase{"dropped before COM",
                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCom; },
-                 {kNoCom}, nullptr, true},
+                 {kNoCom},
+                 nullptr,
+                 true},
         FailCase{"card unanswered",
                  [](ExchangeHarness& h) { h.Bank().silent_at = netemu::Step::kCard; },
-                 {kNoAnswer, kRefused}, nullptr, true},
+                 {kNoAnswer, kRefused},
+                 nullptr,
+                 true},
         FailCase{"dropped at the card",
                  [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kCard; },
-                 {kNoAnswer, kRefused}, nullptr, true},
-        FailCase{"card refused", [](ExchangeHarness& h) { h.Bank().verdict = "NOK"; },
-                 {kRefused}, nullptr, true},
+                 {kNoAnswer, kRefused},
+                 nullptr,
+                 true},
+        FailCase{"card refused",
+                 [](ExchangeHarness& h) { h.Bank().verdict = "NOK"; },
+                 {kRefused},
+                 nullptr,
+                 true},
         // "NOK" and a blank hold "OK ": still a refusal.
-        FailCase{"card refused, first code blank", [](ExchangeHarness& h) {
+        FailCase{"card refused, first code blank",
+                 [](ExchangeHarness& h) {
                    h.Bank().verdict = "NOK";
                    h.Bank().code1 = "    ";
                  },
-                 {kRefused}, nullptr, true},
-        FailCase{"card refused, first code begins with a blank", [](ExchangeHarness& h) {
+                 {kRefused},
+                 nullptr,
+                 true},
+        FailCase{"card refused, first code begins with a blank",
+                 [](ExchangeHarness& h) {
                    h.Bank().verdict = "NOK";
                    h.Bank().code1 = " 012";
                  },
-                 {kRefused}, nullptr, true},
-        FailCase{"card refused, line end in a code", [](ExchangeHarness& h) {
+                 {kRefused},
+                 nullptr,
+                 true},
+        FailCase{"card refused, line end in a code",
+                 [](ExchangeHarness& h) {
                    h.Bank().verdict = "NOK";
                    h.Bank().code1 = "\r12";
                    h.Bank().code2 = "\r\r\r\r";
-                 }, {kRefused}, nullptr, true},
-        FailCase{"stopped at the card", [](ExchangeHarness& h) {
+                 },
+                 {kRefused},
+                 nullptr,
+                 true},
+        FailCase{"stopped at the card",
+                 [](ExchangeHarness& h) {
                    h.Bank().silent_at = netemu::Step::kCard;
                    h.sim.windows.CloseAt(9'000);
                  },
-                 {}, nullptr, true},
-        FailCase{"dropped in the record loop",
-                 [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; }, {}, nullptr,
+                 {},
+                 nullptr,
                  true},
-        FailCase{"dropped in the record loop under profile 7", [](ExchangeHarness& h) {
+        FailCase{"dropped in the record loop",
+                 [](ExchangeHarness& h) { h.Bank().drop_after_records = 1; },
+                 {},
+                 nullptr,
+                 true},
+        FailCase{"dropped in the record loop under profile 7",
+                 [](ExchangeHarness& h) {
                    h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\n[175000123]\r\nPROFIL7=O\r\n");
                    h.Bank().drop_after_records = 1;
                  },
-                 {}, nullptr, true},
+                 {},
+                 nullptr,
+                 true},
         FailCase{"dropped before OKF",
-                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; }, {},
-                 kSentNotAcknowledged, true},
+                 [](ExchangeHarness& h) { h.Bank().drop_at = netemu::Step::kOkf; },
+                 {},
+                 kSentNotAcknowledged,
+                 true},
         FailCase{"OKF never comes",
                  [](ExchangeHarness& h) {
                    h.WinIni("[KORVAL]\r\nDelaiReponse=30\r\nDelaiAcquittement=60\r\n");
                    h.Bank().silent_at = netemu::Step::kOkf;
                  },
                  {},
-                 kSentNotAcknowledged, true}),
+                 kSentNotAcknowledged,
+                 true}),
     [](const auto& info) {
       std::string name = info.param.name;
       for (char& c : name) {
@@ -288,10 +360,10 @@ TEST(SendFileTest, TheAcknowledgementHasItsOwnLimit) {
     bool acknowledged;
     std::uint64_t given_up_after_ms;  // when not acknowledged
   };
-  for (const Case& c : {Case{"", 600'000, true, 0},
-                        Case{"[KORVAL]\r\nDelaiReponse=5\r\n", 60'000, true, 0},
-                        Case{"[KORVAL]\r\nDelaiAcquittement=30\r\n", 60'000, false, 30'000},
-                        Case{"", 1'000'000, false, 900'000}}) {
+  for (const Case& c :
+       {Case{"", 600'000, true, 0}, Case{"[KORVAL]\r\nDelaiReponse=5\r\n", 60'000, true, 0},
+        Case{"[KORVAL]\r\nDelaiAcquittement=30\r\n", 60'000, false, 30'000},
+        Case{"", 1'000'000, false, 900'000}}) {
     SCOPED_TRACE(std::string(c.win_ini) + " OKF after " + std::to_string(c.okf_after_ms));
     ExchangeHarness h;
     h.WinIni(c.win_ini);

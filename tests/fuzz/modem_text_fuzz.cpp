@@ -17,9 +17,9 @@ namespace {
 
 using korval::platform::hayes::ClassifyReply;
 using korval::platform::hayes::ConnectRate;
+using korval::platform::hayes::ModemHangUpText;
 using korval::platform::hayes::ModemReply;
 using korval::platform::hayes::ReplyScanner;
-using korval::platform::hayes::ModemHangUpText;
 
 constexpr std::uint32_t kHoldMs = 40;
 
@@ -41,9 +41,9 @@ std::string WithoutBreaks(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ReplyScanner scanner;
   ModemHangUpText filter(kHoldMs);
-  std::string stream;      // every byte fed
-  std::string lines;       // every line the scanner gave, joined
-  std::string passed;      // what the filter let through as data
+  std::string stream;  // every byte fed
+  std::string lines;   // every line the scanner gave, joined
+  std::string passed;  // what the filter let through as data
   bool hung_up = false;
   bool released_by_time = false;  // held bytes let go by a silence
   std::int64_t now = 0;

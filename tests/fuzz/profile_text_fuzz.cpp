@@ -6,8 +6,8 @@
 // removes the key instead, then the file's bytes.
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -164,8 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      !(written.size() >= 2 && (written.front() == '"' || written.front() == '\'') &&
                        written.back() == written.front()) &&
                      (!utf8 || Utf8ToCp1252(Cp1252ToUtf8(written)) == written);
-  if (!remove && plain && same_encoding &&
-      ReadProfileValue(out, section, key, kRoom) != written) {
+  if (!remove && plain && same_encoding && ReadProfileValue(out, section, key, kRoom) != written) {
     Fail("the value written does not read back");
   }
 

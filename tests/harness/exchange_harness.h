@@ -19,9 +19,8 @@ struct ExchangeHarness : LineHarness {
   std::unique_ptr<platform::sim::SimNetwork> network;
 
   ExchangeHarness() {
-    telephony.ModifyDevice(0, [](platform::sim::SimLineDevice& d) {
-      d.script = platform::sim::ConnectingCall(3000);
-    });
+    telephony.ModifyDevice(
+        0, [](platform::sim::SimLineDevice& d) { d.script = platform::sim::ConnectingCall(3000); });
   }
 
   // The bank's site answers; options start as the caller leaves them.
@@ -34,10 +33,9 @@ struct ExchangeHarness : LineHarness {
   // A job of the given kind, with the network set up, run to its end.
   int RunJob(const std::string& type_action, const std::string& file = kDataFile,
              std::vector<std::string> extra_lines = {}) {
-    std::vector<std::string> lines = {"NumeroAbonne=" + std::string(kSubscriber),
-                                      "TypeAction=" + type_action,
-                                      "CarteParametre=CARTE " + type_action,
-                                      "FichierAssocie=" + file};
+    std::vector<std::string> lines = {
+        "NumeroAbonne=" + std::string(kSubscriber), "TypeAction=" + type_action,
+        "CarteParametre=CARTE " + type_action, "FichierAssocie=" + file};
     lines.insert(lines.end(), extra_lines.begin(), extra_lines.end());
     JobFile(KorvalSection(lines));
     if (!network) Connect();

@@ -13,7 +13,7 @@ using testing::JobHarness;
 using testing::KorvalSection;
 
 struct ActionCase {
-  const char* type_action;  // nullptr: no key
+  const char* type_action;    // nullptr: no key
   const char* progress_line;  // nullptr: the job ends without an exchange
 };
 
@@ -50,18 +50,17 @@ TEST_P(JobActionTest, FirstCharacterChoosesTheExchange) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, JobActionTest,
-    ::testing::Values(ActionCase{"R", "Demande de relev\xE9 !"},
-                      ActionCase{"releve", "Demande de relev\xE9 !"},
-                      ActionCase{"L", "Envoi fichier L.C.R !"},
-                      ActionCase{"lcr", "Envoi fichier L.C.R !"},
-                      ActionCase{"V", "Envoi fichier Virement !"},
-                      ActionCase{"v", "Envoi fichier Virement !"},
-                      ActionCase{"D", "Envoi de la DADS R\xE9seau !"},
-                      ActionCase{"dads", "Envoi de la DADS R\xE9seau !"},
-                      ActionCase{"X", nullptr}, ActionCase{"", nullptr},
-                      ActionCase{" ", nullptr}, ActionCase{nullptr, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Table, JobActionTest,
+                         ::testing::Values(ActionCase{"R", "Demande de relev\xE9 !"},
+                                           ActionCase{"releve", "Demande de relev\xE9 !"},
+                                           ActionCase{"L", "Envoi fichier L.C.R !"},
+                                           ActionCase{"lcr", "Envoi fichier L.C.R !"},
+                                           ActionCase{"V", "Envoi fichier Virement !"},
+                                           ActionCase{"v", "Envoi fichier Virement !"},
+                                           ActionCase{"D", "Envoi de la DADS R\xE9seau !"},
+                                           ActionCase{"dads", "Envoi de la DADS R\xE9seau !"},
+                                           ActionCase{"X", nullptr}, ActionCase{"", nullptr},
+                                           ActionCase{" ", nullptr}, ActionCase{nullptr, nullptr}));
 
 TEST(RunJobTest, CardIsBroughtToEightyCharacters) {
   EXPECT_EQ(NormaliseCard("ABCDEFGHIJKL"), "ABCDEFGHIJKL" + std::string(68, ' '));
@@ -74,9 +73,9 @@ TEST(RunJobTest, Profile7FromTheSubscriberSection) {
     const char* win_ini_line;
     bool on;
   };
-  for (const Case& c : {Case{"PROFIL7=oui", true}, Case{"PROFIL7=O", true},
-                        Case{"PROFIL7=N", false}, Case{"PROFIL7=1", false},
-                        Case{"AUTRE=O", false}}) {
+  for (const Case& c :
+       {Case{"PROFIL7=oui", true}, Case{"PROFIL7=O", true}, Case{"PROFIL7=N", false},
+        Case{"PROFIL7=1", false}, Case{"AUTRE=O", false}}) {
     JobHarness h;
     h.WinIni(std::string("[175000123]\r\n") + c.win_ini_line + "\r\n");
     h.JobFile(KorvalSection({"NumeroAbonne=175000123", "TypeAction=L"}));
@@ -95,9 +94,11 @@ TEST(RunJobTest, LimitsThatAreNoPositiveNumberAreSaid) {
     std::vector<std::string> warnings;
   };
   const std::string tail = " \xBB n'est pas un nombre de secondes positif, ";
-  for (const Case& c : {Case{"DelaiReponse=deux", {"KORVAL : DelaiReponse \xAB deux" + tail + "120 s retenus."}},
-                        Case{"DelaiReception=0", {"KORVAL : DelaiReception \xAB 0" + tail + "300 s retenus."}},
-                        Case{"DureeMaxReception=-5", {"KORVAL : DureeMaxReception \xAB -5" + tail + "14400 s retenus."}}}) {
+  for (const Case& c :
+       {Case{"DelaiReponse=deux", {"KORVAL : DelaiReponse \xAB deux" + tail + "120 s retenus."}},
+        Case{"DelaiReception=0", {"KORVAL : DelaiReception \xAB 0" + tail + "300 s retenus."}},
+        Case{"DureeMaxReception=-5",
+             {"KORVAL : DureeMaxReception \xAB -5" + tail + "14400 s retenus."}}}) {
     JobHarness h;
     h.WinIni(std::string("[KORVAL]\r\n") + c.win_ini_line + "\r\n");
     h.JobFile(KorvalSection({"TypeAction=L"}));
@@ -160,9 +161,9 @@ TEST(RunJobTest, JobFileFaults) {
   const std::string job = KorvalSection({"NumeroAbonne=" + std::string(testing::kSubscriber),
                                          "TypeAction=L", "Retour=1", "Detail1=OLD1",
                                          "FichierAssocie=" + std::string(testing::kDataFile)});
-  const std::string job_without_retour = KorvalSection(
-      {"NumeroAbonne=" + std::string(testing::kSubscriber), "TypeAction=L", "Detail1=OLD1",
-       "FichierAssocie=" + std::string(testing::kDataFile)});
+  const std::string job_without_retour =
+      KorvalSection({"NumeroAbonne=" + std::string(testing::kSubscriber), "TypeAction=L",
+                     "Detail1=OLD1", "FichierAssocie=" + std::string(testing::kDataFile)});
   const std::vector<Case> cases = {
       {"missing", [](ExchangeHarness& h) { h.sim.files.Delete(testing::kJobPath); },
        app::kExitNoExchange, "J1.INI\" ne peut pas \xEAtre lu (fichier introuvable)", false,

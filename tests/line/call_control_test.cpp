@@ -70,7 +70,9 @@ TEST(PlaceCallTest, RefusalsShowTheirMessages) {
        [](SimLineDevice& d) { d.faults.make_call.code = platform::kLineErrResourceUnavail; },
        {" LINEERR_RESOURCEUNAVAIL", "Erreur"}},
       {"address cannot make calls",
-       [](SimLineDevice& d) { d.addresses = {{platform::kCallFeatureAnswer, 0, 0}}; },
+       [](SimLineDevice& d) {
+         d.addresses = {{platform::kCallFeatureAnswer, 0, 0}};
+       },
        {"La ligne/adresse ne supporte pas lineMakeCall"}},
   };
   for (const Case& c : cases) {
@@ -98,24 +100,47 @@ TEST(LineCallbackTest, CallStatesAndDisconnectModes) {
   };
   const std::vector<Case> cases = {
       {"busy as a call state", sim::BusyCall(500), platform::kCallStateDisconnected, {}, false},
-      {"busy as a disconnect mode", sim::DisconnectedCall(platform::kDisconnectBusy, 500),
-       platform::kCallStateIdle, {kUnreachable}, true},
-      {"no answer", sim::DisconnectedCall(platform::kDisconnectNoAnswer, 500),
-       platform::kCallStateIdle, {kUnreachable}, true},
-      {"bad address", sim::DisconnectedCall(platform::kDisconnectBadAddress, 500),
-       platform::kCallStateIdle, {kUnreachable}, true},
-      {"incompatible", sim::DisconnectedCall(platform::kDisconnectIncompatible, 500),
-       platform::kCallStateIdle, {kUnreachable}, true},
-      {"normal end by the far end", sim::FarEndHangsUp(200, 500),
-       platform::kCallStateDisconnected, {}, false},
-      {"reply failure after an accepted request", sim::FailedReplyCall(),
-       platform::kCallStateDisconnected, {" LINEERR_CALLUNAVAIL"}, false},
-      {"line out of service", sim::OutOfServiceLine(500), platform::kCallStateDisconnected,
-       {}, false},
+      {"busy as a disconnect mode",
+       sim::DisconnectedCall(platform::kDisconnectBusy, 500),
+       platform::kCallStateIdle,
+       {kUnreachable},
+       true},
+      {"no answer",
+       sim::DisconnectedCall(platform::kDisconnectNoAnswer, 500),
+       platform::kCallStateIdle,
+       {kUnreachable},
+       true},
+      {"bad address",
+       sim::DisconnectedCall(platform::kDisconnectBadAddress, 500),
+       platform::kCallStateIdle,
+       {kUnreachable},
+       true},
+      {"incompatible",
+       sim::DisconnectedCall(platform::kDisconnectIncompatible, 500),
+       platform::kCallStateIdle,
+       {kUnreachable},
+       true},
+      {"normal end by the far end",
+       sim::FarEndHangsUp(200, 500),
+       platform::kCallStateDisconnected,
+       {},
+       false},
+      {"reply failure after an accepted request",
+       sim::FailedReplyCall(),
+       platform::kCallStateDisconnected,
+       {" LINEERR_CALLUNAVAIL"},
+       false},
+      {"line out of service",
+       sim::OutOfServiceLine(500),
+       platform::kCallStateDisconnected,
+       {},
+       false},
       {"connected", sim::ConnectingCall(500), platform::kCallStateConnected, {}, false},
       {"line closed by the provider in mid-call",
        sim::Combine(sim::ConnectingCall(500), {sim::LineCloseEvent(1500)}),
-       platform::kCallStateDisconnected, {}, false},
+       platform::kCallStateDisconnected,
+       {},
+       false},
   };
   for (const Case& c : cases) {
     LineHarness h;
@@ -126,8 +151,7 @@ TEST(LineCallbackTest, CallStatesAndDisconnectModes) {
     EXPECT_EQ(h.process.call.call_state, c.state) << c.name;
     EXPECT_EQ(h.BoxTexts(), c.boxes) << c.name;
     EXPECT_EQ(h.CallsOf("lineDrop") > 0, c.dropped) << c.name;
-    EXPECT_FALSE(h.process.call.link_active && c.state != platform::kCallStateConnected)
-        << c.name;
+    EXPECT_FALSE(h.process.call.link_active && c.state != platform::kCallStateConnected) << c.name;
   }
 }
 
@@ -148,10 +172,12 @@ TEST(LineCallbackTest, TheCallsHandleIsKnownWhateverTheProviderGrants) {
       {"at completion, owner privilege", true, sim::ConnectingCall(500)},
       {"at completion, no privilege", true, without_privilege(sim::ConnectingCall(500))},
       {"at once, no privilege", false, without_privilege(sim::ConnectingCall(500))},
-      {"states before the reply, no privilege", true,
+      {"states before the reply, no privilege",
+       true,
        {sim::CallStateEvent(2, platform::kCallStateDialing, 0, 0),
         sim::CallStateEvent(4, platform::kCallStateConnected, 0, 0), sim::ReplyEvent(10, 0)}},
-      {"connected alone, before the reply", true,
+      {"connected alone, before the reply",
+       true,
        {sim::CallStateEvent(2, platform::kCallStateConnected, 0, 0), sim::ReplyEvent(10, 0)}},
   };
   for (const Case& c : cases) {

@@ -11,9 +11,12 @@ TEST(KeypadDigitsTest, LettersBecomeTheirKeys) {
   struct Case {
     std::string text, digits;
   };
-  for (const Case& c : {Case{"1 AZ", "1 21"}, Case{"abcdefghijklmnopqrstuvwxyz",
-                                                   "22233344455566671778889991"},
-                        Case{"+33 (0) 0836", "+33 (0) 0836"}, Case{"\xE9t\xE9", "\3518" "\xE9"}}) {
+  for (const Case& c :
+       {Case{"1 AZ", "1 21"}, Case{"abcdefghijklmnopqrstuvwxyz", "22233344455566671778889991"},
+        Case{"+33 (0) 0836", "+33 (0) 0836"},
+        Case{"\xE9t\xE9",
+             "\3518"
+             "\xE9"}}) {
     std::string text = c.text;
     KeypadDigits(text);
     EXPECT_EQ(text, c.digits) << c.text;

@@ -22,13 +22,20 @@ TEST(LineErrorNameTest, Rows) {
     const char* name;
   };
   const Case cases[] = {
-      {1, " LINEERR_ALLOCATED"},         {2, " LINEERR_BADDEVICEID"},
-      {3, " LINEERR_BEARERMODEUNAVAIL"}, {5, " LINEERR_CALLUNAVAIL"},
-      {15, " LINEERR_INUSE"},            {16, " LINEERR_INVALADDRESS"},
-      {48, " LINEERR_INVALMESSAGEID"},   {50, " LINEERR_INVALPARAM"},
-      {66, " LINEERR_NODEVICE"},         {68, " LINEERR_NOMEM"},
-      {72, " LINEERR_OPERATIONFAILED"},  {75, " LINEERR_RESOURCEUNAVAIL"},
-      {82, " LINEERR_REINIT"},           {85, " LINEERR_INVALFEATURE"},
+      {1, " LINEERR_ALLOCATED"},
+      {2, " LINEERR_BADDEVICEID"},
+      {3, " LINEERR_BEARERMODEUNAVAIL"},
+      {5, " LINEERR_CALLUNAVAIL"},
+      {15, " LINEERR_INUSE"},
+      {16, " LINEERR_INVALADDRESS"},
+      {48, " LINEERR_INVALMESSAGEID"},
+      {50, " LINEERR_INVALPARAM"},
+      {66, " LINEERR_NODEVICE"},
+      {68, " LINEERR_NOMEM"},
+      {72, " LINEERR_OPERATIONFAILED"},
+      {75, " LINEERR_RESOURCEUNAVAIL"},
+      {82, " LINEERR_REINIT"},
+      {85, " LINEERR_INVALFEATURE"},
       {86, " LINEERR_NOMULTIPLEINSTANCE"},
   };
   for (const Case& c : cases) {
@@ -40,9 +47,8 @@ TEST(LineErrorNameTest, Rows) {
 
 TEST(LineErrorNameTest, ValuesWithoutRow) {
   const std::uint32_t codes[] = {
-      0,          1,          5,          0x7FFFFFFF, 0x80000000,
-      0x80000004, 0x80000031, 0x80000057, 0x80000100, 0x8000FF0F,
-      0xC000000F, 0xFFFFFFFF,
+      0,          1,          5,          0x7FFFFFFF, 0x80000000, 0x80000004,
+      0x80000031, 0x80000057, 0x80000100, 0x8000FF0F, 0xC000000F, 0xFFFFFFFF,
   };
   for (std::uint32_t code : codes) {
     EXPECT_EQ(LineErrorName(code), nullptr) << std::hex << code;

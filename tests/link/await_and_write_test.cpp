@@ -2,8 +2,8 @@
 
 #include "exchange/pump.h"
 #include "harness/line_harness.h"
-#include "link/receive_busy.h"
 #include "line/port_handle.h"
+#include "link/receive_busy.h"
 #include "link/write_link.h"
 #include "platform/sim/sim_telephony.h"
 
@@ -11,8 +11,8 @@ namespace korval::link {
 namespace {
 
 namespace sim = platform::sim;
-using sim::SimPortOp;
 using exchange::AwaitAnswer;  // the wait and the hang-up when no reply comes
+using sim::SimPortOp;
 
 struct LinkHarness : testing::LineHarness {
   explicit LinkHarness(bool nt = true) {
@@ -116,9 +116,8 @@ TEST(WriteLinkTest, FailedWriteLogsOnceAndReturnsWhatWent) {
     LinkHarness h(c.nt);
     h.Port().ScriptWriteFault(c.fault);
     if (c.fault.kind == Kind::kWaitFail) {
-      h.telephony.ModifyDevice(0, [](sim::SimLineDevice& d) {
-        d.port.overlapped_write_pending = true;
-      });
+      h.telephony.ModifyDevice(
+          0, [](sim::SimLineDevice& d) { d.port.overlapped_write_pending = true; });
       h.Port().ScriptWriteFault(c.fault);
     }
     EXPECT_LT(WriteLink(h.process, std::string(20, 'z')), 20u);

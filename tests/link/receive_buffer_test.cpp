@@ -22,28 +22,23 @@ TEST_P(ConvertChunkTest, FiltersOrConverts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, ConvertChunkTest,
-    ::testing::Values(
-        ChunkCase{"AB\r\nC", false, "AB\rC"},           // line feed dropped
-        ChunkCase{"\xC1", false, "A"},                  // bit 7 cleared
-        ChunkCase{std::string("\x01\x09\x0A\x00\x1B", 5), false, ""},
-        ChunkCase{"\x7F\x20", false, "\x7F "},
-        ChunkCase{"\xC1\xF1\x40", true, "A1 "},
-        ChunkCase{std::string("\x00\x25\x0D", 3), true, "  \r"}));
+    ::testing::Values(ChunkCase{"AB\r\nC", false, "AB\rC"},  // line feed dropped
+                      ChunkCase{"\xC1", false, "A"},         // bit 7 cleared
+                      ChunkCase{std::string("\x01\x09\x0A\x00\x1B", 5), false, ""},
+                      ChunkCase{"\x7F\x20", false, "\x7F "}, ChunkCase{"\xC1\xF1\x40", true, "A1 "},
+                      ChunkCase{std::string("\x00\x25\x0D", 3), true, "  \r"}));
 
 TEST(BackupNameTest, StaysBesideTheFile) {
   struct Case {
     const char* name;
     const char* backup;
   };
-  for (const Case& c : {Case{"C:\\DATA\\RELEVE.TXT", "C:\\DATA\\RELEVE.BAK"},
-                        Case{"/data/releve.txt", "/data/releve.BAK"},
-                        Case{"RELEVE", "RELEVE.BAK"},
-                        Case{"/data/x", "/data/x.BAK"},
-                        Case{"/data/releve.2026", "/data/releve.2026.BAK"},
-                        Case{"/data/a.b/c", "/data/a.b/c.BAK"},
-                        Case{"C:\\A.B\\C", "C:\\A.B\\C.BAK"},
-                        Case{"/data/releve.bak", "/data/releve.bak.BAK"},
-                        Case{"ABC", "ABC.BAK"}}) {
+  for (const Case& c :
+       {Case{"C:\\DATA\\RELEVE.TXT", "C:\\DATA\\RELEVE.BAK"},
+        Case{"/data/releve.txt", "/data/releve.BAK"}, Case{"RELEVE", "RELEVE.BAK"},
+        Case{"/data/x", "/data/x.BAK"}, Case{"/data/releve.2026", "/data/releve.2026.BAK"},
+        Case{"/data/a.b/c", "/data/a.b/c.BAK"}, Case{"C:\\A.B\\C", "C:\\A.B\\C.BAK"},
+        Case{"/data/releve.bak", "/data/releve.bak.BAK"}, Case{"ABC", "ABC.BAK"}}) {
     EXPECT_EQ(BackupName(c.name), c.backup) << c.name;
   }
 }

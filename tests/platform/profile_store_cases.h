@@ -37,12 +37,12 @@ struct Write {
 
 struct Case {
   const char* what;
-  std::string path = "job.ini";         // in the test folder, as given to the store
+  std::string path = "job.ini";            // in the test folder, as given to the store
   std::optional<std::string> before = {};  // the file's bytes; nothing: no file
   std::optional<Write> write = {};         // made before the reads
   std::vector<Read> reads = {};
-  std::vector<std::string> values = {};    // what the reads give
-  std::optional<std::string> after = {};   // the file's bytes at the end; kNoFile: none
+  std::vector<std::string> values = {};   // what the reads give
+  std::optional<std::string> after = {};  // the file's bytes at the end; kNoFile: none
   // Where Wine's profile functions give something else: why, and what they give.
   const char* wine_differs = nullptr;
   std::optional<std::vector<std::string>> wine_values = {};
@@ -150,7 +150,8 @@ inline std::vector<Case> Cases() {
        .reads = {{"S", "k"}, {"S", "j"}},
        .values = {"\xE9", "\x80"},
        .after = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0"
-                            "j\0=\0\xAC\x20\r\0\n\0", 32)},
+                            "j\0=\0\xAC\x20\r\0\n\0",
+                            32)},
       {.what = "removing a key that is not there changes nothing",
        .before = "[S]\nj=1",
        .write = Write{"S", "k", kRemove},
@@ -201,8 +202,7 @@ inline std::string FileBytes(const std::filesystem::path& path) {
 }
 
 // Runs every case in an emptied folder.
-inline void RunCases(ProfileStore& store, const std::filesystem::path& folder,
-                     BackEnd back_end) {
+inline void RunCases(ProfileStore& store, const std::filesystem::path& folder, BackEnd back_end) {
   namespace fs = std::filesystem;
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.what);

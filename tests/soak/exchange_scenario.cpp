@@ -3,9 +3,9 @@
 #include <sstream>
 
 #include "app/comm_app.h"
+#include "engine/ebcdic.h"
 #include "exchange/records.h"
 #include "harness/exchange_harness.h"
-#include "engine/ebcdic.h"
 #include "link/ebcdic.h"
 
 namespace korval::soak {
@@ -180,11 +180,8 @@ netemu::Options BankOptions(const Scenario& s) {
           o.drop_after_records = s.at_count;
         }
         break;
-      case Fault::kRefusal:
-        o.verdict = "NOK";
-        break;
-      default:
-        break;
+      case Fault::kRefusal: o.verdict = "NOK"; break;
+      default: break;
     }
   }
   return o;
@@ -193,10 +190,17 @@ netemu::Options BankOptions(const Scenario& s) {
 }  // namespace
 
 const char* FaultName(Fault fault) {
-  static constexpr const char* kNames[] = {
-      "drop-at-step", "drop-at-byte", "silence",         "noise",
-      "refusal",      "no-connection", "short-write",    "read-errors",
-      "statement-disk-full", "job-file-unwritable", "close-request"};
+  static constexpr const char* kNames[] = {"drop-at-step",
+                                           "drop-at-byte",
+                                           "silence",
+                                           "noise",
+                                           "refusal",
+                                           "no-connection",
+                                           "short-write",
+                                           "read-errors",
+                                           "statement-disk-full",
+                                           "job-file-unwritable",
+                                           "close-request"};
   return kNames[static_cast<std::size_t>(fault)];
 }
 
@@ -274,8 +278,8 @@ Outcome RunScenario(const Scenario& s) {
 
   if (s.Has(Fault::kNoConnection)) {
     h.telephony.ModifyDevice(0, [&s](platform::sim::SimLineDevice& d) {
-      d.script = s.late_connection ? platform::sim::ConnectingCall(70'000)
-                                   : platform::sim::BusyCall(2000);
+      d.script =
+          s.late_connection ? platform::sim::ConnectingCall(70'000) : platform::sim::BusyCall(2000);
     });
   }
   if (s.Has(Fault::kStatementDiskFull)) h.sim.files.FillDiskAt(kStatementFile, s.at_count);

@@ -26,17 +26,17 @@ class Draw {
 };
 
 enum class Fault {
-  kDropAtStep,     // the far end hangs up at a step of the dialogue
-  kDropAtByte,     // in the middle of the records or of the statement
-  kSilence,        // the far end stops answering at a step
-  kNoise,          // noise bytes instead of an answer
-  kRefusal,        // the bank refuses the card
-  kNoConnection,   // the call never connects in time, or is busy
-  kShortWrite,     // a write on the port goes out in part
-  kReadErrors,     // reads of the port fail
+  kDropAtStep,    // the far end hangs up at a step of the dialogue
+  kDropAtByte,    // in the middle of the records or of the statement
+  kSilence,       // the far end stops answering at a step
+  kNoise,         // noise bytes instead of an answer
+  kRefusal,       // the bank refuses the card
+  kNoConnection,  // the call never connects in time, or is busy
+  kShortWrite,    // a write on the port goes out in part
+  kReadErrors,    // reads of the port fail
   kStatementDiskFull,
   kJobFileUnwritable,
-  kCloseRequest,   // the user closes the window
+  kCloseRequest,  // the user closes the window
   kCount,
 };
 inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::kCount);

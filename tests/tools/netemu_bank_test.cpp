@@ -18,8 +18,8 @@ std::string Record(std::size_t length, int index) {
 
 struct FileCase {
   const char* name;
-  std::size_t record_length;   // on the wire
-  std::size_t option_length;   // Options::record_length
+  std::size_t record_length;  // on the wire
+  std::size_t option_length;  // Options::record_length
   int count;
   Signal signal;
 };
@@ -32,8 +32,8 @@ TEST_P(NetemuFileReception, RecordsEndRecordAndOkf) {
   o.record_length = c.option_length;
   o.breaks_visible = c.signal.break_visible;
   Rig rig(o);
-  ASSERT_TRUE(ConnectAndSendCard(rig, CallLine{c.signal.profile7, "", "175010123", ""}, kCard,
-                                 c.signal));
+  ASSERT_TRUE(
+      ConnectAndSendCard(rig, CallLine{c.signal.profile7, "", "175010123", ""}, kCard, c.signal));
   std::string sent;
   for (int i = 0; i < c.count; ++i) {
     sent += Record(c.record_length, i + 1);
@@ -193,16 +193,15 @@ TEST_P(NetemuStatement, ChunksThenEndRecordThenAck) {
   o.chunk_pace_ms = c.pace;
   o.breaks_visible = c.signal.break_visible;
   Rig rig(o);
-  ASSERT_TRUE(ConnectAndSendCard(rig, CallLine{c.signal.profile7, "", "175010123", ""}, kCard,
-                                 c.signal));
+  ASSERT_TRUE(
+      ConnectAndSendCard(rig, CallLine{c.signal.profile7, "", "175010123", ""}, kCard, c.signal));
   const std::string wire = E(o.statement) + E(kEndRecord);
   ASSERT_TRUE(rig.Expect(E(kEndRecord), 600000));
   EXPECT_EQ(rig.all_output().substr(rig.all_output().size() - wire.size()), wire);
 
   // Every write but the last is one chunk, one pace after the other.
-  auto answer = std::find_if(rig.actions().begin(), rig.actions().end(), [](const Action& a) {
-    return a.bytes == E("OK 00000000         ");
-  });
+  auto answer = std::find_if(rig.actions().begin(), rig.actions().end(),
+                             [](const Action& a) { return a.bytes == E("OK 00000000         "); });
   ASSERT_NE(answer, rig.actions().end());
   std::vector<Action> chunks(answer + 1, rig.actions().end());
   ASSERT_EQ(chunks.size(), (wire.size() + c.chunk - 1) / c.chunk);

@@ -24,12 +24,39 @@ TEST(NetemuCli, Defaults) {
 }
 
 TEST(NetemuCli, ValuesBothSpacedAndAfterEquals) {
-  const CliConfig c = Parse(
-      {"--bank-number", "175010123", "--answer=NOK", "--code1", "E001", "--code2=    ",
-       "--statement", "/tmp/s.txt", "--chunk-size", "64", "--chunk-pace-ms=15", "--received",
-       "/tmp/r.bin", "--report", "/tmp/t.txt", "--silent-at", "end", "--garbage-at", "banner",
-       "--drop-at", "prof7", "--drop-after-bytes", "1000", "--once", "--timeout", "2.5",
-       "--record-length", "560", "--answer-delay-ms", "10", "--silence-ms", "1600", "--no-modem"});
+  const CliConfig c = Parse({"--bank-number",
+                             "175010123",
+                             "--answer=NOK",
+                             "--code1",
+                             "E001",
+                             "--code2=    ",
+                             "--statement",
+                             "/tmp/s.txt",
+                             "--chunk-size",
+                             "64",
+                             "--chunk-pace-ms=15",
+                             "--received",
+                             "/tmp/r.bin",
+                             "--report",
+                             "/tmp/t.txt",
+                             "--silent-at",
+                             "end",
+                             "--garbage-at",
+                             "banner",
+                             "--drop-at",
+                             "prof7",
+                             "--drop-after-bytes",
+                             "1000",
+                             "--once",
+                             "--timeout",
+                             "2.5",
+                             "--record-length",
+                             "560",
+                             "--answer-delay-ms",
+                             "10",
+                             "--silence-ms",
+                             "1600",
+                             "--no-modem"});
   const Options& o = c.engine;
   EXPECT_EQ(o.bank_number, "175010123");
   EXPECT_EQ(o.verdict, "NOK");
@@ -56,10 +83,11 @@ TEST(NetemuCli, ValuesBothSpacedAndAfterEquals) {
 }
 
 TEST(NetemuCli, DialResultFlags) {
-  const std::pair<const char*, DialResult> flags[] = {
-      {"--busy", DialResult::kBusy},           {"--no-answer", DialResult::kNoAnswer},
-      {"--no-carrier", DialResult::kNoCarrier}, {"--no-dialtone", DialResult::kNoDialtone},
-      {"--dial-error", DialResult::kError}};
+  const std::pair<const char*, DialResult> flags[] = {{"--busy", DialResult::kBusy},
+                                                      {"--no-answer", DialResult::kNoAnswer},
+                                                      {"--no-carrier", DialResult::kNoCarrier},
+                                                      {"--no-dialtone", DialResult::kNoDialtone},
+                                                      {"--dial-error", DialResult::kError}};
   for (const auto& [flag, result] : flags) EXPECT_EQ(Parse({flag}).engine.dial_result, result);
 }
 
@@ -79,29 +107,28 @@ TEST_P(NetemuCliBad, IsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NetemuCliBad,
-    ::testing::Values(BadCase{{"--frobnicate"}, "unknown option"},
-                      BadCase{{"--report"}, "needs a value"},
-                      BadCase{{"--once=1"}, "takes no value"},
-                      BadCase{{"--answer", "YES"}, "\"OK \" or \"NOK\""},
-                      BadCase{{"--code1", "12345"}, "at most 4"},
-                      BadCase{{"--chunk-size", "0"}, "at least 1"},
-                      BadCase{{"--chunk-pace-ms", "-5"}, "whole number"},
-                      BadCase{{"--timeout", "0"}, "positive"},
-                      BadCase{{"--record-length", "80"}, "160 or 560"},
-                      BadCase{{"--silent-at", "prof7"}, "not allowed"},
-                      BadCase{{"--garbage-at", "end"}, "not allowed"},
-                      BadCase{{"--drop-at", "nowhere"}, "not allowed"},
-                      BadCase{{"--drop-after-bytes", "5"}, "--statement"},
-                      BadCase{{"--statement", "f", "--drop-after-records", "1"}, "receives a file"},
-                      BadCase{{"--silent-at", "end"}, "sends a statement"}));
+    ::testing::Values(
+        BadCase{{"--frobnicate"}, "unknown option"}, BadCase{{"--report"}, "needs a value"},
+        BadCase{{"--once=1"}, "takes no value"}, BadCase{{"--answer", "YES"}, "\"OK \" or \"NOK\""},
+        BadCase{{"--code1", "12345"}, "at most 4"}, BadCase{{"--chunk-size", "0"}, "at least 1"},
+        BadCase{{"--chunk-pace-ms", "-5"}, "whole number"}, BadCase{{"--timeout", "0"}, "positive"},
+        BadCase{{"--record-length", "80"}, "160 or 560"},
+        BadCase{{"--silent-at", "prof7"}, "not allowed"},
+        BadCase{{"--garbage-at", "end"}, "not allowed"},
+        BadCase{{"--drop-at", "nowhere"}, "not allowed"},
+        BadCase{{"--drop-after-bytes", "5"}, "--statement"},
+        BadCase{{"--statement", "f", "--drop-after-records", "1"}, "receives a file"},
+        BadCase{{"--silent-at", "end"}, "sends a statement"}));
 
 TEST(NetemuCli, HelpListsEveryOption) {
   const std::string help = HelpText();
   for (const char* option :
-       {"--bank-number", "--answer", "--code1", "--code2", "--statement", "--chunk-size",
-        "--chunk-pace-ms", "--received", "--report", "--busy", "--no-answer", "--no-carrier",
-        "--no-dialtone", "--silent-at", "--drop-at", "--drop-after-records", "--drop-after-bytes",
-        "--once", "--timeout", "--garbage-at", "--no-modem", "--record-length"}) {
+       {"--bank-number",      "--answer",       "--code1",         "--code2",
+        "--statement",        "--chunk-size",   "--chunk-pace-ms", "--received",
+        "--report",           "--busy",         "--no-answer",     "--no-carrier",
+        "--no-dialtone",      "--silent-at",    "--drop-at",       "--drop-after-records",
+        "--drop-after-bytes", "--once",         "--timeout",       "--garbage-at",
+        "--no-modem",         "--record-length"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(Parse({"--help"}).help);

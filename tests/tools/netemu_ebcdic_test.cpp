@@ -33,7 +33,8 @@ TEST(NetemuEbcdic, ToEbcdicLetterAndDigitRanges) {
   };
   for (const RangeCase& c : cases) {
     for (unsigned b = c.lo; b <= c.hi; ++b) {
-      EXPECT_EQ(AnsiToEbcdic(static_cast<std::uint8_t>(b)), c.first_out + (b - c.lo)) << std::hex << b;
+      EXPECT_EQ(AnsiToEbcdic(static_cast<std::uint8_t>(b)), c.first_out + (b - c.lo))
+          << std::hex << b;
     }
   }
 }
@@ -55,9 +56,18 @@ TEST(NetemuEbcdic, ToEbcdicSingleValues) {
 
 // Walks all 256 values against the document's list of bytes that become a blank.
 TEST(NetemuEbcdic, ToEbcdicBlanksExactlyTheListedBytes) {
-  const std::set<unsigned> blanks = Expand({{0x00, 0x08}, {0x0A, 0x0C}, {0x0E, 0x20}, {0x5E, 0x5E},
-                                            {0x60, 0x60}, {0x7F, 0xDF}, {0xE1, 0xE1}, {0xE3, 0xE6},
-                                            {0xEC, 0xF3}, {0xF5, 0xF5}, {0xF7, 0xF8}, {0xFA, 0xFF}});
+  const std::set<unsigned> blanks = Expand({{0x00, 0x08},
+                                            {0x0A, 0x0C},
+                                            {0x0E, 0x20},
+                                            {0x5E, 0x5E},
+                                            {0x60, 0x60},
+                                            {0x7F, 0xDF},
+                                            {0xE1, 0xE1},
+                                            {0xE3, 0xE6},
+                                            {0xEC, 0xF3},
+                                            {0xF5, 0xF5},
+                                            {0xF7, 0xF8},
+                                            {0xFA, 0xFF}});
   for (unsigned b = 0; b < 256; ++b) {
     const unsigned out = AnsiToEbcdic(static_cast<std::uint8_t>(b));
     EXPECT_NE(out, 0u);
@@ -72,7 +82,8 @@ TEST(NetemuEbcdic, FromEbcdicRanges) {
   };
   for (const RangeCase& c : cases) {
     for (unsigned b = c.lo; b <= c.hi; ++b) {
-      EXPECT_EQ(EbcdicToAnsi(static_cast<std::uint8_t>(b)), c.first_out + (b - c.lo)) << std::hex << b;
+      EXPECT_EQ(EbcdicToAnsi(static_cast<std::uint8_t>(b)), c.first_out + (b - c.lo))
+          << std::hex << b;
     }
   }
 }
@@ -94,10 +105,24 @@ TEST(NetemuEbcdic, FromEbcdicSingleValues) {
 }
 
 TEST(NetemuEbcdic, FromEbcdicSpacesExactlyTheListedBytes) {
-  const std::set<unsigned> spaces = Expand(
-      {{0x00, 0x0C}, {0x0E, 0x49}, {0x51, 0x59}, {0x62, 0x69}, {0x70, 0x79}, {0x80, 0x80},
-       {0x8A, 0x8A}, {0x8D, 0x90}, {0x9A, 0x9A}, {0x9C, 0x9D}, {0xA0, 0xA0}, {0xAA, 0xAA},
-       {0xAF, 0xBA}, {0xCA, 0xCF}, {0xDA, 0xDF}, {0xE1, 0xE1}, {0xEA, 0xEF}, {0xFA, 0xFF}});
+  const std::set<unsigned> spaces = Expand({{0x00, 0x0C},
+                                            {0x0E, 0x49},
+                                            {0x51, 0x59},
+                                            {0x62, 0x69},
+                                            {0x70, 0x79},
+                                            {0x80, 0x80},
+                                            {0x8A, 0x8A},
+                                            {0x8D, 0x90},
+                                            {0x9A, 0x9A},
+                                            {0x9C, 0x9D},
+                                            {0xA0, 0xA0},
+                                            {0xAA, 0xAA},
+                                            {0xAF, 0xBA},
+                                            {0xCA, 0xCF},
+                                            {0xDA, 0xDF},
+                                            {0xE1, 0xE1},
+                                            {0xEA, 0xEF},
+                                            {0xFA, 0xFF}});
   for (unsigned b = 0; b < 256; ++b) {
     const unsigned out = EbcdicToAnsi(static_cast<std::uint8_t>(b));
     EXPECT_NE(out, 0u);
@@ -111,7 +136,8 @@ TEST(NetemuEbcdic, ProducibleBytesAreTheImageOfTheAnsiTable) {
   for (unsigned b = 0; b < 256; ++b) image.insert(AnsiToEbcdic(static_cast<std::uint8_t>(b)));
   EXPECT_EQ(image.size(), 95u);
   for (unsigned b = 0; b < 256; ++b) {
-    EXPECT_EQ(IsProducibleEbcdic(static_cast<std::uint8_t>(b)), image.count(b) == 1) << std::hex << b;
+    EXPECT_EQ(IsProducibleEbcdic(static_cast<std::uint8_t>(b)), image.count(b) == 1)
+        << std::hex << b;
   }
   for (unsigned b : {0x00u, 0x05u, 0x15u, 0x25u, 0x4Au, 0x4Fu, 0x5Fu, 0x8Bu, 0xBEu, 0xFFu}) {
     EXPECT_FALSE(IsProducibleEbcdic(static_cast<std::uint8_t>(b))) << std::hex << b;

@@ -14,8 +14,8 @@ enum Stage {
   kBanner,
   kCom,
   kAnswer,
-  kDataDone,   // records sent, or the statement's end record received
-  kFinished,   // OKF received, or the acknowledgement sent
+  kDataDone,  // records sent, or the statement's end record received
+  kFinished,  // OKF received, or the acknowledgement sent
 };
 
 constexpr std::uint64_t kPatience = 20000;
@@ -109,20 +109,20 @@ INSTANTIATE_TEST_SUITE_P(
                   ""},
         FaultCase{"GarbageCom", [](Options& o) { o.garbage_at = Step::kCom; }, false, kBanner,
                   false, ""},
-        FaultCase{"DropBeforeCom", [](Options& o) { o.drop_at = Step::kCom; }, false, kBanner,
-                  true, "PAD about to hang up"},
+        FaultCase{"DropBeforeCom", [](Options& o) { o.drop_at = Step::kCom; }, false, kBanner, true,
+                  "PAD about to hang up"},
         FaultCase{"SilentCard", [](Options& o) { o.silent_at = Step::kCard; }, false, kCom, false,
                   ""},
-        FaultCase{"GarbageCard", [](Options& o) { o.garbage_at = Step::kCard; }, false, kCom,
-                  false, ""},
+        FaultCase{"GarbageCard", [](Options& o) { o.garbage_at = Step::kCard; }, false, kCom, false,
+                  ""},
         FaultCase{"DropAfterCard", [](Options& o) { o.drop_at = Step::kCard; }, false, kCom, true,
                   "bank about to hang up after the card"},
         FaultCase{"SilentOkf", [](Options& o) { o.silent_at = Step::kOkf; }, false, kDataDone,
                   false, ""},
         FaultCase{"GarbageOkf", [](Options& o) { o.garbage_at = Step::kOkf; }, false, kDataDone,
                   false, ""},
-        FaultCase{"DropInsteadOfOkf", [](Options& o) { o.drop_at = Step::kOkf; }, false,
-                  kDataDone, true, "bank about to acknowledge the end record"},
+        FaultCase{"DropInsteadOfOkf", [](Options& o) { o.drop_at = Step::kOkf; }, false, kDataDone,
+                  true, "bank about to acknowledge the end record"},
         FaultCase{"DropAfterZeroRecords", [](Options& o) { o.drop_after_records = 0; }, false,
                   kAnswer, true, "bank reading records"},
         FaultCase{"DropAfterTwoRecords", [](Options& o) { o.drop_after_records = 2; }, false,

@@ -150,13 +150,14 @@ TEST_P(NetemuModemNoEscape, PlusesAreData) {
   EXPECT_EQ(rig.report().pad_lines[0].substr(0, 4), "1+++");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NetemuModemNoEscape,
-    ::testing::Values(EscapeCase{"TooLittleQuietBefore", 500, 0, ""},
-                      EscapeCase{"TooSlowBetween", 1200, 1000, ""},
-                      EscapeCase{"ByteRightAfter", 1200, 0, "2"},
-                      EscapeCase{"FourthPlus", 1200, 0, "+"}),
-    [](const ::testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, NetemuModemNoEscape,
+                         ::testing::Values(EscapeCase{"TooLittleQuietBefore", 500, 0, ""},
+                                           EscapeCase{"TooSlowBetween", 1200, 1000, ""},
+                                           EscapeCase{"ByteRightAfter", 1200, 0, "2"},
+                                           EscapeCase{"FourthPlus", 1200, 0, "+"}),
+                         [](const ::testing::TestParamInfo<EscapeCase>& info) {
+                           return info.param.name;
+                         });
 
 TEST(NetemuModem, FarEndHangUpSaysNoCarrier) {
   Options o = FastOptions();

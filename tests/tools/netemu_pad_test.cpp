@@ -80,13 +80,12 @@ TEST_P(NetemuPadDialogue, ReachesTheBank) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, NetemuPadDialogue,
-    ::testing::Values(DialogueCase{"Plain", {false, "", "175010123", ""}, "175010123"},
-                      DialogueCase{"Profile7", {true, "", "175010123", ""}, "175010123"},
-                      DialogueCase{"Nui", {false, "AB12", "175010123", ""}, "NAB12-175010123"},
-                      DialogueCase{"Complement", {false, "", "175010123", "C0MPL"},
-                                   "175010123DC0MPL"},
-                      DialogueCase{"Everything", {true, "AB12", "175010123", "XYZ"},
-                                   "NAB12-175010123DXYZ"}),
+    ::testing::Values(
+        DialogueCase{"Plain", {false, "", "175010123", ""}, "175010123"},
+        DialogueCase{"Profile7", {true, "", "175010123", ""}, "175010123"},
+        DialogueCase{"Nui", {false, "AB12", "175010123", ""}, "NAB12-175010123"},
+        DialogueCase{"Complement", {false, "", "175010123", "C0MPL"}, "175010123DC0MPL"},
+        DialogueCase{"Everything", {true, "AB12", "175010123", "XYZ"}, "NAB12-175010123DXYZ"}),
     [](const ::testing::TestParamInfo<DialogueCase>& info) { return info.param.name; });
 
 TEST(NetemuPad, OtherAddressIsClearedAndDropped) {
@@ -130,15 +129,14 @@ TEST_P(NetemuPadUnexpected, IsReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NetemuPadUnexpected,
-    ::testing::Values(
-        PadFaultCase{"BytesBeforeBanner", "175010123\r", "175010123\r", 1, true},
-        PadFaultCase{"UnknownLine", "", "HELLO\r175010123\r", 1, true},
-        PadFaultCase{"EmptyLine", "", "\r175010123\r", 1, true},
-        PadFaultCase{"Prof7Twice", "", "PROF7\rPROF7\r175010123\r", 1, true},
-        PadFaultCase{"BytesBeforeCom", "", "175010123\rX", 1, true},
-        PadFaultCase{"LineFeedsAreIgnored", "", "\n1750\n10123\r", 0, true},
-        PadFaultCase{"LineFeedAfterTheCallLine", "", "175010123\r\n", 1, true},
-        PadFaultCase{"NuiWithoutDash", "", "NAB12175010123\r", 1, false}),
+    ::testing::Values(PadFaultCase{"BytesBeforeBanner", "175010123\r", "175010123\r", 1, true},
+                      PadFaultCase{"UnknownLine", "", "HELLO\r175010123\r", 1, true},
+                      PadFaultCase{"EmptyLine", "", "\r175010123\r", 1, true},
+                      PadFaultCase{"Prof7Twice", "", "PROF7\rPROF7\r175010123\r", 1, true},
+                      PadFaultCase{"BytesBeforeCom", "", "175010123\rX", 1, true},
+                      PadFaultCase{"LineFeedsAreIgnored", "", "\n1750\n10123\r", 0, true},
+                      PadFaultCase{"LineFeedAfterTheCallLine", "", "175010123\r\n", 1, true},
+                      PadFaultCase{"NuiWithoutDash", "", "NAB12175010123\r", 1, false}),
     [](const ::testing::TestParamInfo<PadFaultCase>& info) { return info.param.name; });
 
 TEST(NetemuPad, ErrAnswersALineNotUnderstood) {

@@ -164,9 +164,9 @@ class Emulator {
   std::string received_;
 };
 
-const std::vector<std::string> kFast = {"--bank-number", "175010123", "--dial-delay-ms", "50",
-                                        "--banner-delay-ms", "50", "--com-delay-ms", "50",
-                                        "--answer-delay-ms", "50", "--okf-delay-ms", "50"};
+const std::vector<std::string> kFast = {"--bank-number",     "175010123", "--dial-delay-ms", "50",
+                                        "--banner-delay-ms", "50",        "--com-delay-ms",  "50",
+                                        "--answer-delay-ms", "50",        "--okf-delay-ms",  "50"};
 
 std::vector<std::string> With(std::vector<std::string> extra) {
   std::vector<std::string> all = kFast;

@@ -176,7 +176,8 @@ inline bool PadDialogue(Rig& rig, const CallLine& call) {
   return com;
 }
 
-inline void SendRecord(Rig& rig, const std::string& ansi, Signal signal, std::uint64_t pause = 100) {
+inline void SendRecord(Rig& rig, const std::string& ansi, Signal signal,
+                       std::uint64_t pause = 100) {
   rig.Send(E(ansi));
   EndRecord(rig, signal);
   rig.Advance(pause);

@@ -104,8 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       "end-of-record signal with no record before it"},
         ViolationCase{"CarriageReturnUnderProfile7", [](Options& o) { o.record_length = 160; },
-                      true, E(kCard),
-                      [](Rig& rig) { rig.Send(E(Pad("R", 160)) + "\r"); },
+                      true, E(kCard), [](Rig& rig) { rig.Send(E(Pad("R", 160)) + "\r"); },
                       "record 1 ended by a carriage return under profile 7"},
         ViolationCase{"BreakWithoutProfile7", NoFault, false, E(kCard),
                       [](Rig& rig) {
@@ -137,8 +136,7 @@ TEST(NetemuViolations, CardMissingItsSignalIsStillAnswered) {
   rig.Send(E(kCard));
   EXPECT_TRUE(rig.Expect(E("OK "), 5000));
   ASSERT_EQ(rig.report().violations.size(), 1u);
-  EXPECT_NE(rig.report().violations[0].what.find("parameter card not followed"),
-            std::string::npos);
+  EXPECT_NE(rig.report().violations[0].what.find("parameter card not followed"), std::string::npos);
   EXPECT_EQ(rig.report().card_info.eor, EorKind::kNone);
 }
 

@@ -40,7 +40,6 @@ struct RunSettings {
 
 enum class RunOutcome { kDone, kTimedOut, kSystemError };
 
-RunOutcome RunOnPty(PtyLine& line, FarEnd& far_end, const RunSettings& settings,
-                    std::ostream& log);
+RunOutcome RunOnPty(PtyLine& line, FarEnd& far_end, const RunSettings& settings, std::ostream& log);
 
 }  // namespace korval::netemu

@@ -123,8 +123,8 @@ class Watcher {
   void Consider(HWND box) {
     const std::string title = TextOf(box);
     const auto rule = options_.answers.find(title);
-    const Rule chosen = rule != options_.answers.end() ? rule->second
-                                                       : Rule{options_.default_button, 0};
+    const Rule chosen =
+        rule != options_.answers.end() ? rule->second : Rule{options_.default_button, 0};
     const DWORD now = GetTickCount();
     const DWORD first_seen = seen_.emplace(box, now).first->second;
     if (now - first_seen < chosen.after_ms) return;
@@ -138,8 +138,8 @@ class Watcher {
       listed += std::to_string(button.id) + ":" + Escaped(button.text);
     }
     Record(options_.record_file, Escaped(title) + "\t" +
-                                     Escaped(TextOf(GetDlgItem(box, kBoxTextId))) + "\t" +
-                                     listed + "\t" + std::to_string(pressed));
+                                     Escaped(TextOf(GetDlgItem(box, kBoxTextId))) + "\t" + listed +
+                                     "\t" + std::to_string(pressed));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), 0);
     answered_.insert(box);
   }

@@ -62,8 +62,8 @@ std::uint32_t HangUpTextHoldMs(std::uint32_t bits_per_second) {
   constexpr std::uint32_t kMarginMs = 20;
   constexpr std::uint32_t kBitsPerCharacter = 10;
   const std::uint32_t rate = bits_per_second != 0 ? bits_per_second : 9600;
-  const auto text_bits = static_cast<std::uint32_t>(ModemHangUpText::kText.size()) *
-                         kBitsPerCharacter;
+  const auto text_bits =
+      static_cast<std::uint32_t>(ModemHangUpText::kText.size()) * kBitsPerCharacter;
   // Twice the text's own time: a modem may pause between its lines.
   return 2 * (text_bits * 1000 + rate - 1) / rate + kMarginMs;
 }

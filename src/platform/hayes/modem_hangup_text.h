@@ -21,7 +21,7 @@ class ModemHangUpText {
   void set_hold_ms(std::uint32_t hold_ms) { hold_ms_ = hold_ms; }
 
   struct Result {
-    std::string data;    // bytes that are the far end's, in order
+    std::string data;      // bytes that are the far end's, in order
     bool hung_up = false;  // the modem's text came: the call has ended
   };
 

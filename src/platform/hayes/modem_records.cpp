@@ -106,7 +106,7 @@ std::int32_t FillDevCaps(std::uint32_t device_id, const ModemLineConfig& config,
   filler.Set32(120, kAnswerModeNone);
   filler.Set32(field::kDevLineStates, LineStatesOf());
   filler.Set32(236, kLineFeatureMakeCall);
-  filler.AddText(12, 16, "Modem AT sur " + config.port);  // provider info
+  filler.AddText(12, 16, "Modem AT sur " + config.port);              // provider info
   filler.AddText(32, 36, config.section + " (" + config.port + ")");  // line name
   return filler.Finish(caps);
 }
@@ -116,8 +116,8 @@ std::int32_t FillAddressCaps(std::uint32_t device_id, const ModemLineConfig&, Re
   filler.Set32(12, device_id);
   filler.Set32(32, kAddressSharingPrivate);
   filler.Set32(field::kAddrAddressStates, AddressStatesOf());
-  filler.Set32(64, kCallStateIdle | kCallStateDialing | kCallStateConnected |
-                       kCallStateDisconnected);
+  filler.Set32(64,
+               kCallStateIdle | kCallStateDialing | kCallStateConnected | kCallStateDisconnected);
   filler.Set32(80, kDisconnectNormal | kDisconnectBusy | kDisconnectNoAnswer |
                        kDisconnectBadAddress | kDisconnectUnavail | kDisconnectNoDialtone);
   filler.Set32(84, 1);  // dwMaxNumActiveCalls

@@ -63,8 +63,7 @@ struct LineActivity {
 };
 
 std::int32_t FillDevCaps(std::uint32_t device_id, const ModemLineConfig& config, Record& caps);
-std::int32_t FillAddressCaps(std::uint32_t device_id, const ModemLineConfig& config,
-                             Record& caps);
+std::int32_t FillAddressCaps(std::uint32_t device_id, const ModemLineConfig& config, Record& caps);
 std::int32_t FillAddressStatus(const LineActivity& activity, Record& status);
 std::int32_t FillLineDevStatus(const LineActivity& activity, Record& status);
 std::int32_t FillTranslateCaps(Record& caps);

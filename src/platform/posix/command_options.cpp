@@ -28,8 +28,9 @@ int PrintJournal(int argc, char** argv) {
     const std::string_view text = argv[2];
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
     if (argc > 3 || error != std::errc() || end != text.data() + text.size() || count == 0) {
-      PrintLine(stderr, "Usage : korvalcom --journal [N] (N : le nombre de travaux, 10 par "
-                        "d\351faut)");
+      PrintLine(stderr,
+                "Usage : korvalcom --journal [N] (N : le nombre de travaux, 10 par "
+                "d\351faut)");
       return app::kExitNoExchange;
     }
   }
@@ -37,8 +38,9 @@ int PrintJournal(int argc, char** argv) {
   PosixJournalStore store;
   const std::string path = job::JournalPath(profiles, store);
   if (path.empty()) {
-    PrintLine(stderr, "Journal d\xE9sactiv\xE9 (Journal= vide dans la section [KORVAL] de "
-                      "win.ini).");
+    PrintLine(stderr,
+              "Journal d\xE9sactiv\xE9 (Journal= vide dans la section [KORVAL] de "
+              "win.ini).");
     return app::kExitNoExchange;
   }
   const std::vector<std::string> lines =
@@ -54,9 +56,9 @@ int CheckSetup(int argc, char** argv) {
   PosixPlatform os;
   PosixSetupProbe probe(os.profiles, os.diagnostics);
   PosixJournalStore journal;
-  const int status = app::CheckSetup(
-      os.platform, probe, journal, app::ParseCommandLine(arguments).job_file_path,
-      [](const std::string& line) { PrintLine(stdout, line); });
+  const int status =
+      app::CheckSetup(os.platform, probe, journal, app::ParseCommandLine(arguments).job_file_path,
+                      [](const std::string& line) { PrintLine(stdout, line); });
   std::fflush(stdout);
   return status;
 }

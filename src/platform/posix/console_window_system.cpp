@@ -44,8 +44,8 @@ void ConsoleWindowSystem::InstallCloseSignals() {
   std::signal(SIGHUP, OnCloseSignal);
 }
 
-int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
-                                    const std::string& title, std::uint32_t style) {
+int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text, const std::string& title,
+                                    std::uint32_t style) {
   ExpectMainThread("MessageBox");
   EraseStatusLine();
   std::fprintf(err_, "[%s] %s\n", Cp1252ToUtf8(title).c_str(), Cp1252ToUtf8(text).c_str());
@@ -56,8 +56,7 @@ int ConsoleWindowSystem::MessageBox(WindowHandle, const std::string& text,
 
 void ConsoleWindowSystem::WaitIdle(std::optional<std::uint32_t> due_in_ms) {
   if (PostCloseIfRequested()) return;
-  const std::uint32_t wait_ms =
-      std::min(due_in_ms.value_or(idle_wait_max_ms_), idle_wait_max_ms_);
+  const std::uint32_t wait_ms = std::min(due_in_ms.value_or(idle_wait_max_ms_), idle_wait_max_ms_);
   if (wake_.fd() < 0) {
     WaitForPost(std::min(wait_ms, kFlagPollMs));
   } else {

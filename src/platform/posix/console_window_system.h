@@ -21,10 +21,7 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
   static constexpr std::uint32_t kIdleWaitMaxMs = 1000;
   ConsoleWindowSystem(Clock& clock, std::FILE* out, std::FILE* err,
                       std::uint32_t idle_wait_max_ms = kIdleWaitMaxMs)
-      : QueuedWindowSystem(clock),
-        out_(out, err),
-        err_(err),
-        idle_wait_max_ms_(idle_wait_max_ms) {}
+      : QueuedWindowSystem(clock), out_(out, err), err_(err), idle_wait_max_ms_(idle_wait_max_ms) {}
 
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& title,
                  std::uint32_t style) override;
@@ -56,7 +53,7 @@ class ConsoleWindowSystem final : public QueuedWindowSystem {
   LogOutput out_;
   std::FILE* err_;
   const std::uint32_t idle_wait_max_ms_;
-  const WakeEvent wake_;  // raised by Post and Wake
+  const WakeEvent wake_;                         // raised by Post and Wake
   std::map<WindowHandle, std::size_t> printed_;  // lines already printed, per window
   bool close_posted_ = false;
   std::optional<bool> err_is_terminal_;  // asked once, when first needed

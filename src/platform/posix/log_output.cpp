@@ -26,7 +26,9 @@ void LogOutput::Write(std::string_view text) {
   if (backlog_.size() + text.size() > kBacklogMax) {
     if (!dropped_said_) {
       std::fputs(Cp1252ToUtf8("korvalcom: sortie standard pleine, des lignes du journal "
-                              "sont perdues\n").c_str(), err_);
+                              "sont perdues\n")
+                     .c_str(),
+                 err_);
       dropped_said_ = true;
     }
   } else {
@@ -66,7 +68,9 @@ void LogOutput::Flush(int wait_ms) {
 void LogOutput::Gone() {
   gone_ = true;
   std::fputs(Cp1252ToUtf8("korvalcom: sortie standard ferm\351e, le journal continue sur "
-                          "la sortie d'erreur\n").c_str(), err_);
+                          "la sortie d'erreur\n")
+                 .c_str(),
+             err_);
   std::fflush(err_);
 }
 

@@ -31,13 +31,18 @@ std::string ApplicationName(const char* argv0) {
 // it is called and ends, rather than wait for nothing.
 void PrintUsage(const std::string& name) {
   const std::string text =
-      "Usage : " + name + " /B:<fichier de travail> [/N:<nom affich\xE9>]\n"
+      "Usage : " + name +
+      " /B:<fichier de travail> [/N:<nom affich\xE9>]\n"
       "  /B:  le fichier de travail (section [KORVAL]) : l'\351change \xE0 faire, puis son "
       "r\xE9sultat\n"
       "  /N:  le nom montr\xE9 dans le titre (termin\xE9 par ~ s'il contient des blancs)\n"
       "Les marqueurs s'\351crivent en majuscules. Sans /B: rien n'est fait (statut 2).\n"
-      "       " + name + " --journal [N]   les N derniers travaux du journal (10)\n"
-      "       " + name + " --check [/B:<fichier de travail>]   v\xE9rifie l'installation "
+      "       " +
+      name +
+      " --journal [N]   les N derniers travaux du journal (10)\n"
+      "       " +
+      name +
+      " --check [/B:<fichier de travail>]   v\xE9rifie l'installation "
       "sans appeler\n";
   std::fputs(korval::platform::Cp1252ToUtf8(text).c_str(), stderr);
 }

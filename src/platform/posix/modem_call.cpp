@@ -144,8 +144,8 @@ void ModemCall::Close() {
   close_ = true;
   Signal(wake_fd_);
   // Every wait of the thread is bounded; this is the longest hang-up, with a margin.
-  const int bound = static_cast<int>(HayesDialer::HangUpBoundMs(timings_) +
-                                     HayesDialer::kLastCommandMs + 1000);
+  const int bound =
+      static_cast<int>(HayesDialer::HangUpBoundMs(timings_) + HayesDialer::kLastCommandMs + 1000);
   pollfd done = {done_fd_, POLLIN, 0};
   ::poll(&done, 1, bound);
   thread_.join();
@@ -171,7 +171,8 @@ void ModemCall::Run() {
       AbortDial();
     }
     if (outcome == Outcome::kDropped) {
-      if (state_.load() != kCallStateDisconnected) Report(kCallStateDisconnected, kDisconnectNormal);
+      if (state_.load() != kCallStateDisconnected)
+        Report(kCallStateDisconnected, kDisconnectNormal);
       Report(kCallStateIdle);
     }
   }
@@ -198,11 +199,13 @@ ModemCall::Outcome ModemCall::Place() {
     if (answer.result == Result::kStopped) return interruption();
     if (answer.result != Result::kDone || answer.reply != ModemReply::kOk) {
       if (answer.result == Result::kDone) {
-        Warn("Le modem " + device_->path() + " refuse la commande d'initialisation \xAB " +
-             init_ + " \xBB (r\xE9ponse \xAB " + answer.line + " \xBB).");
+        Warn("Le modem " + device_->path() + " refuse la commande d'initialisation \xAB " + init_ +
+             " \xBB (r\xE9ponse \xAB " + answer.line + " \xBB).");
       } else {
-        Warn("Le modem " + device_->path() + " ne r\xE9pond pas \xE0 la commande "
-             "d'initialisation \xAB " + init_ + " \xBB.");
+        Warn("Le modem " + device_->path() +
+             " ne r\xE9pond pas \xE0 la commande "
+             "d'initialisation \xAB " +
+             init_ + " \xBB.");
       }
       Report(kCallStateDisconnected, kDisconnectUnavail);
       return Outcome::kEnded;
@@ -221,8 +224,7 @@ ModemCall::Outcome ModemCall::Place() {
 
   const ModemAnswer verdict = dialer.AwaitVerdict();
   switch (verdict.result) {
-    case Result::kStopped:
-      return interruption();
+    case Result::kStopped: return interruption();
     case Result::kTimeout:
       Warn("Le modem " + device_->path() + " n'a pas obtenu la communication (d\xE9lai de " +
            std::to_string((timings_.dial_timeout_ms + 999) / 1000) + " s d\xE9pass\xE9).");
@@ -233,8 +235,7 @@ ModemCall::Outcome ModemCall::Place() {
       Warn("Le modem " + device_->path() + " ne r\xE9pond plus.");
       Report(kCallStateDisconnected, kDisconnectUnavail);
       return Outcome::kEnded;
-    case Result::kDone:
-      break;
+    case Result::kDone: break;
   }
   if (verdict.reply != ModemReply::kConnect) {
     const std::uint32_t mode = hayes::DisconnectModeOf(verdict.reply);
@@ -255,12 +256,10 @@ ModemCall::Outcome ModemCall::Serve() {
   const bool has_lines = device_->GetLines(&bits);
   // Only a carrier seen once can be lost: a cable without DCD reads as low throughout.
   bool carrier_seen = has_lines && (bits & TIOCM_CAR) != 0;
-  const int watch_ms =
-      has_lines ? static_cast<int>(timings_.carrier_poll_ms) : kEventOnlyWatchMs;
+  const int watch_ms = has_lines ? static_cast<int>(timings_.carrier_poll_ms) : kEventOnlyWatchMs;
   for (;;) {
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0},
-                     {device_->hangup_event(), POLLIN, 0},
-                     {device_->fd(), 0, 0}};
+    pollfd fds[3] = {
+        {wake_fd_, POLLIN, 0}, {device_->hangup_event(), POLLIN, 0}, {device_->fd(), 0, 0}};
     ::poll(fds, 3, watch_ms);
     if (close_.load()) return Outcome::kClosed;
     if (drop_.load()) return Outcome::kDropped;

@@ -123,8 +123,8 @@ ssize_t ModemDevice::ReadData(void* bytes, std::size_t count, int wait_ms, int* 
     }
     raw.resize(got);
     int bits = 0;
-    const bool carrier_up = got > 0 && dcd_follows_carrier_.load() && GetLines(&bits) &&
-                            (bits & TIOCM_CAR) != 0;
+    const bool carrier_up =
+        got > 0 && dcd_follows_carrier_.load() && GetLines(&bits) && (bits & TIOCM_CAR) != 0;
     hayes::ModemHangUpText::Result result = hangup_text_.Feed(raw, NowMs(), carrier_up);
     filtered_.append(result.data);
     if (result.hung_up) NoteHangUp();
@@ -142,8 +142,8 @@ int ModemDevice::DataWaitMs(int wait_ms) {
   return static_cast<int>(std::clamp<std::int64_t>(due_in, 0, wait_ms));
 }
 
-bool ModemDevice::WriteAll(const void* bytes, std::size_t count, std::size_t* written,
-                           int stall_ms, int wake_fd, int* error) {
+bool ModemDevice::WriteAll(const void* bytes, std::size_t count, std::size_t* written, int stall_ms,
+                           int wake_fd, int* error) {
   *written = 0;
   *error = 0;
   const auto* next = static_cast<const std::uint8_t*>(bytes);

@@ -112,15 +112,15 @@ class ModemDevice {
   std::atomic<bool> dcd_follows_carrier_{false};
 
   mutable std::mutex mutex_;
-  std::string unread_;            // guarded by mutex_
-  std::uint32_t in_queue_ = 0;    // guarded by mutex_
-  std::uint32_t out_queue_ = 0;   // guarded by mutex_
+  std::string unread_;           // guarded by mutex_
+  std::uint32_t in_queue_ = 0;   // guarded by mutex_
+  std::uint32_t out_queue_ = 0;  // guarded by mutex_
 
   // The data stream's reader (one thread at a time) and the connecting thread.
   std::mutex data_mutex_;
-  hayes::ModemHangUpText hangup_text_;   // guarded by data_mutex_
-  std::string filtered_;          // guarded by data_mutex_: read, not yet handed out
-  std::string raw_;               // guarded by data_mutex_: a read's bytes, kept for reuse
+  hayes::ModemHangUpText hangup_text_;  // guarded by data_mutex_
+  std::string filtered_;                // guarded by data_mutex_: read, not yet handed out
+  std::string raw_;                     // guarded by data_mutex_: a read's bytes, kept for reuse
 };
 
 }  // namespace korval::platform::posix

@@ -41,8 +41,8 @@ bool IsAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPE
 // other program ever reads a half-written one.
 enum class LockFileStatus { kTaken, kBusy, kNone };
 
-LockFileStatus TakeLockFile(const std::string& folder, const std::string& name,
-                            std::string* taken, pid_t* holder) {
+LockFileStatus TakeLockFile(const std::string& folder, const std::string& name, std::string* taken,
+                            pid_t* holder) {
   const std::string path = folder + "/" + name;
   const std::string temp = folder + "/LTMP." + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -79,18 +79,14 @@ LockFileStatus TakeLockFile(const std::string& folder, const std::string& name,
 PortOpenStatus StatusOf(int error) {
   switch (error) {
     case EBUSY:
-    case EWOULDBLOCK:
-      return PortOpenStatus::kBusy;
+    case EWOULDBLOCK: return PortOpenStatus::kBusy;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR:
-      return PortOpenStatus::kMissing;
+    case ENOTDIR: return PortOpenStatus::kMissing;
     case EACCES:
-    case EPERM:
-      return PortOpenStatus::kDenied;
-    default:
-      return PortOpenStatus::kFailed;
+    case EPERM: return PortOpenStatus::kDenied;
+    default: return PortOpenStatus::kFailed;
   }
 }
 

@@ -19,19 +19,19 @@ std::string LockFileName(const std::string& device_path);
 
 enum class PortOpenStatus {
   kOpen,
-  kBusy,      // another program (or another line of ours) holds the port
-  kMissing,   // no such device
-  kDenied,    // no permission
-  kNotSerial, // not a terminal device
-  kFailed,    // any other error
+  kBusy,       // another program (or another line of ours) holds the port
+  kMissing,    // no such device
+  kDenied,     // no permission
+  kNotSerial,  // not a terminal device
+  kFailed,     // any other error
 };
 
 struct PortOpenResult {
   PortOpenStatus status = PortOpenStatus::kFailed;
-  int fd = -1;               // open, flocked and exclusive when status is kOpen
-  pid_t holder = 0;          // the lock file's process when kBusy and known
-  int error = 0;             // errno of the failing step
-  std::string lock_file;     // the lock file created, empty when none could be
+  int fd = -1;            // open, flocked and exclusive when status is kOpen
+  pid_t holder = 0;       // the lock file's process when kBusy and known
+  int error = 0;          // errno of the failing step
+  std::string lock_file;  // the lock file created, empty when none could be
 };
 
 // Opens the port O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC and takes it. A lock file

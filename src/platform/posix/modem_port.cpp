@@ -39,8 +39,9 @@ constexpr Message kMessages[] = {
      "La zone de donn\351es transmise \xE0 un appel syst\xE8me est insuffisante."},
     {kErrorOperationAborted, "L'op\xE9ration d'entr\351e/sortie a \xE9t\xE9 abandonn\351e."},
     {kErrorIoPending, "Op\xE9ration d'entr\351e/sortie en cours."},
-    {kErrorIoDevice, "La demande n'a pas pu \xEAtre ex\351cut\351e \xE0 cause d'une erreur "
-                     "de p\xE9riph\xE9rique d'E/S."},
+    {kErrorIoDevice,
+     "La demande n'a pas pu \xEAtre ex\351cut\351e \xE0 cause d'une erreur "
+     "de p\xE9riph\xE9rique d'E/S."},
     {kErrorDeviceNotConnected, "Le p\xE9riph\xE9rique n'est pas connect\xE9."},
     {kErrorTimeout, "D\xE9lai d'attente d\xE9pass\xE9."},
 };

@@ -43,8 +43,9 @@ std::string Trim(const std::string& text) {
 bool IsDataModemClass(const std::string& device_class) {
   const std::string expected = kDataModemClass;
   return device_class.size() == expected.size() &&
-         std::equal(device_class.begin(), device_class.end(), expected.begin(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+         std::equal(device_class.begin(), device_class.end(), expected.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
 }
 
 void PostEvent(WindowSystem& windows, const std::shared_ptr<ModemTelephony::LineToken>& token,
@@ -81,9 +82,9 @@ std::vector<ModemLineConfig> ReadModemLines(ProfileStore& profiles, Diagnostics&
     if (config.port.empty()) break;
     const std::string speed = Trim(profiles.ReadSystem(config.section, "Vitesse", 32));
     if (!speed.empty()) {
-      const bool digits = speed.size() <= 9 &&
-                          std::all_of(speed.begin(), speed.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
+      const bool digits = speed.size() <= 9 && std::all_of(speed.begin(), speed.end(), [](char c) {
+                            return c >= '0' && c <= '9';
+                          });
       const std::uint32_t bps = digits ? static_cast<std::uint32_t>(std::stoul(speed)) : 0;
       if (SpeedFromBps(bps)) {
         config.bps = bps;
@@ -170,8 +171,9 @@ std::string ModemTelephony::OpenFailureText(const ModemLineConfig& config,
       return modem + " est inutilisable : ce n'est pas un port s\xE9rie.";
     case PortOpenStatus::kDenied:
       *code = kLineErrResourceUnavail;
-      return modem + " est inaccessible : droits insuffisants sur le port "
-                     "(groupe dialout par exemple).";
+      return modem +
+             " est inaccessible : droits insuffisants sur le port "
+             "(groupe dialout par exemple).";
     default:
       *code = kLineErrOperationFailed;
       return modem + " ne peut pas \xEAtre ouvert : " + SystemErrorText(result.error) + ".";
@@ -236,21 +238,21 @@ LineActivity ModemTelephony::ActivityOf(std::uint32_t line) const {
     if (call.line != line) continue;
     const std::uint32_t state = call.modem->state();
     activity.call_in_use = state != kCallStateIdle;
-    activity.call_active = !call.modem->finished() && state != kCallStateIdle &&
-                           state != kCallStateDisconnected;
+    activity.call_active =
+        !call.modem->finished() && state != kCallStateIdle && state != kCallStateDisconnected;
   }
   return activity;
 }
 
-void ModemTelephony::PostAddressState(const Line& line, std::uint32_t handle,
-                                      std::uint32_t state) {
+void ModemTelephony::PostAddressState(const Line& line, std::uint32_t handle, std::uint32_t state) {
   if (line.address_states & state) {
     PostEvent(windows_, line.token, handle, kLineAddressState, 0, state, 0);
   }
 }
 
-std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle, LineCallback callback,
-                                            const std::string&, std::uint32_t* device_count) {
+std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle,
+                                            LineCallback callback, const std::string&,
+                                            std::uint32_t* device_count) {
   if (app == nullptr || device_count == nullptr || !callback) return kInvalPointer;
   std::lock_guard lock(mutex_);
   // One application at a time: the program initialises once per run.
@@ -261,10 +263,10 @@ std::int32_t ModemTelephony::lineInitialize(std::uint32_t* app, InstanceHandle, 
   if (devices_.empty()) {
     // Said before the start-up's own message, which names no cause.
     const std::string missing = PosixProfileStore::MissingSystemProfile();
-    diagnostics_.Warn(!missing.empty() ? missing
-                                       : "Aucun modem : win.ini (" +
-                                             PosixProfileStore::SystemProfilePath() +
-                                             ") n'a pas de section [MODEM0] avec sa cl\xE9 Port.");
+    diagnostics_.Warn(!missing.empty()
+                          ? missing
+                          : "Aucun modem : win.ini (" + PosixProfileStore::SystemProfilePath() +
+                                ") n'a pas de section [MODEM0] avec sa cl\xE9 Port.");
   }
   app_ = std::make_shared<Delivery>();
   app_->callback = std::move(callback);
@@ -346,10 +348,10 @@ std::int32_t ModemTelephony::lineSetDevConfig(std::uint32_t device, const std::s
   return port->SetSettings(*settings) ? 0 : kLineErrOperationFailed;
 }
 
-std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
-                                      std::uint32_t* line, std::uint32_t version,
-                                      std::uint32_t ext_version, std::uintptr_t callback_instance,
-                                      std::uint32_t privileges, std::uint32_t media_modes) {
+std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device, std::uint32_t* line,
+                                      std::uint32_t version, std::uint32_t ext_version,
+                                      std::uintptr_t callback_instance, std::uint32_t privileges,
+                                      std::uint32_t media_modes) {
   std::lock_guard lock(mutex_);
   if (!AppValid(app)) return kLineErrInvalAppHandle;
   if (device >= devices_.size()) return kLineErrBadDeviceId;
@@ -357,8 +359,8 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
   if (version != kApiVersion14) return kLineErrIncompatibleApiVersion;
   if (ext_version != 0) return kLineErrIncompatibleExtVersion;
   const bool watching = privileges == kPrivilegeNone;
-  if (!watching && (privileges == 0 ||
-                    (privileges & ~(kCallPrivilegeMonitor | kCallPrivilegeOwner)) != 0)) {
+  if (!watching &&
+      (privileges == 0 || (privileges & ~(kCallPrivilegeMonitor | kCallPrivilegeOwner)) != 0)) {
     return kLineErrInvalPrivSelect;
   }
   if ((privileges & kCallPrivilegeOwner) && media_modes != kMediaModeDataModem) {
@@ -381,8 +383,8 @@ std::int32_t ModemTelephony::lineOpen(std::uint32_t app, std::uint32_t device,
   if (!port->GetSettings(&settings)) return kLineErrOperationFailed;
   MakeModemSettings(settings, *SpeedFromBps(config.bps));
   if (!port->SetSettings(settings)) {
-    diagnostics_.Warn("Le modem " + Describe(config) + " refuse les r\xE9glages du port : " +
-                      SystemErrorText(errno) + ".");
+    diagnostics_.Warn("Le modem " + Describe(config) +
+                      " refuse les r\xE9glages du port : " + SystemErrorText(errno) + ".");
     port->Release();
     return kLineErrOperationFailed;
   }
@@ -546,8 +548,8 @@ std::int32_t ModemTelephony::lineMakeCall(std::uint32_t line, std::uint32_t* cal
   Diagnostics& diagnostics = diagnostics_;
   reports.warn = [&diagnostics](const std::string& text) { diagnostics.Warn(text); };
 
-  auto modem = std::make_unique<ModemCall>(owner.port, config.init, dial_string,
-                                           options_.timings, std::move(reports));
+  auto modem = std::make_unique<ModemCall>(owner.port, config.init, dial_string, options_.timings,
+                                           std::move(reports));
   if (!modem->Start()) return kLineErrResourceUnavail;
   calls_.emplace(handle, Call{line, std::move(modem)});
   PostAddressState(owner, line, kAddrStateInUseOne);

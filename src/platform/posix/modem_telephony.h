@@ -82,13 +82,11 @@ class ModemTelephony final : public Telephony {
   std::int32_t lineGetID(std::uint32_t line, std::uint32_t address, std::uint32_t call,
                          std::uint32_t select, Record& id,
                          const std::string& device_class) override;
-  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device,
-                                    std::uint32_t version, const std::string& canonical,
-                                    std::uint32_t card, std::uint32_t options,
-                                    Record& output) override;
-  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call,
-                            const std::string& dial_string, std::uint32_t country,
-                            const Record& call_params) override;
+  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device, std::uint32_t version,
+                                    const std::string& canonical, std::uint32_t card,
+                                    std::uint32_t options, Record& output) override;
+  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call, const std::string& dial_string,
+                            std::uint32_t country, const Record& call_params) override;
   std::int32_t lineDeallocateCall(std::uint32_t call) override;
   std::int32_t lineDrop(std::uint32_t call, const std::string& user_data) override;
 
@@ -98,8 +96,8 @@ class ModemTelephony final : public Telephony {
     std::atomic<bool> alive{true};
   };
   // Why the port could not be taken, and the telephony error that says it.
-  static std::string OpenFailureText(const ModemLineConfig& config,
-                                     const PortOpenResult& result, std::int32_t* code);
+  static std::string OpenFailureText(const ModemLineConfig& config, const PortOpenResult& result,
+                                     std::int32_t* code);
 
   struct LineToken {
     std::shared_ptr<Delivery> app;
@@ -112,7 +110,7 @@ class ModemTelephony final : public Telephony {
     std::uint32_t device = 0;
     std::shared_ptr<ModemDevice> port;
     std::shared_ptr<LineToken> token;
-    std::uint32_t line_states = 0;     // enabled by lineSetStatusMessages
+    std::uint32_t line_states = 0;  // enabled by lineSetStatusMessages
     std::uint32_t address_states = 0;
   };
   struct Call {
@@ -146,16 +144,16 @@ class ModemTelephony final : public Telephony {
   const ModemOptions options_;
 
   mutable std::mutex mutex_;
-  std::shared_ptr<Delivery> app_;           // guarded by mutex_; null before lineInitialize
-  std::uint32_t app_handle_ = 0;            // guarded by mutex_
-  std::uint32_t next_app_ = 1;              // guarded by mutex_
-  std::vector<ModemLineConfig> devices_;    // guarded by mutex_
+  std::shared_ptr<Delivery> app_;         // guarded by mutex_; null before lineInitialize
+  std::uint32_t app_handle_ = 0;          // guarded by mutex_
+  std::uint32_t next_app_ = 1;            // guarded by mutex_
+  std::vector<ModemLineConfig> devices_;  // guarded by mutex_
   // The modem taken at lineInitialize until its line opens; guarded by mutex_.
   std::shared_ptr<ModemDevice> held_;
-  std::map<std::uint32_t, Line> lines_;     // guarded by mutex_
-  std::map<std::uint32_t, Call> calls_;     // guarded by mutex_
-  std::uint32_t next_handle_ = 0x10001;     // guarded by mutex_; lines and calls alike
-  std::int32_t next_request_ = 1;           // guarded by mutex_
+  std::map<std::uint32_t, Line> lines_;  // guarded by mutex_
+  std::map<std::uint32_t, Call> calls_;  // guarded by mutex_
+  std::uint32_t next_handle_ = 0x10001;  // guarded by mutex_; lines and calls alike
+  std::int32_t next_request_ = 1;        // guarded by mutex_
 };
 
 }  // namespace korval::platform::posix

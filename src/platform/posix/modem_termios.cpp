@@ -29,20 +29,20 @@ constexpr char kBlockTag[8] = {'t', 'e', 'r', 'm', 'i', 'o', 's', '1'};
 constexpr std::uint32_t kSpSerialComm = 0x1;
 constexpr std::uint32_t kPstModem = 0x6;
 constexpr std::uint32_t kBaudUser = 0x10000000;
-constexpr std::uint32_t kPcfRtsCts = 0x2, kPcfRlsd = 0x4, kPcfParityCheck = 0x8,
-                        kPcfXonXoff = 0x10, kPcfSetXChar = 0x20;
-constexpr std::uint32_t kSettableAll = 0x7F;  // parity, baud, data bits, stop bits, ...
-constexpr std::uint16_t kSettableData = 0x000F;         // 5 to 8 data bits
-constexpr std::uint16_t kSettableStopParity = 0x1F05;   // 1 or 2 stop bits, every parity
+constexpr std::uint32_t kPcfRtsCts = 0x2, kPcfRlsd = 0x4, kPcfParityCheck = 0x8, kPcfXonXoff = 0x10,
+                        kPcfSetXChar = 0x20;
+constexpr std::uint32_t kSettableAll = 0x7F;           // parity, baud, data bits, stop bits, ...
+constexpr std::uint16_t kSettableData = 0x000F;        // 5 to 8 data bits
+constexpr std::uint16_t kSettableStopParity = 0x1F05;  // 1 or 2 stop bits, every parity
 
 struct BaudBit {
   std::uint32_t bps;
   std::uint32_t bit;
 };
 constexpr BaudBit kBaudBits[] = {
-    {110, 0x1},     {300, 0x2},      {600, 0x4},      {1200, 0x8},    {1800, 0x10},
-    {2400, 0x20},   {4800, 0x40},    {9600, 0x100},   {19200, 0x400}, {38400, 0x800},
-    {57600, 0x40000}, {115200, 0x20000},
+    {110, 0x1},     {300, 0x2},     {600, 0x4},       {1200, 0x8},
+    {1800, 0x10},   {2400, 0x20},   {4800, 0x40},     {9600, 0x100},
+    {19200, 0x400}, {38400, 0x800}, {57600, 0x40000}, {115200, 0x20000},
 };
 
 std::uint32_t CharSize(tcflag_t cflag) {
@@ -179,8 +179,8 @@ bool WriteCommConfig(const struct termios& settings, const ModemState& modem, Re
   config.Set32(40, kCommConfigProviderOffset);
   config.Set32(44, kModemSettingsSize);
   const std::uint32_t m = kCommConfigProviderOffset;
-  config.Set32(m + 0, kModemSettingsSize);   // dwActualSize
-  config.Set32(m + 4, kModemSettingsSize);   // dwRequiredSize
+  config.Set32(m + 0, kModemSettingsSize);     // dwActualSize
+  config.Set32(m + 4, kModemSettingsSize);     // dwRequiredSize
   config.Set32(m + 16, modem.dial_timeout_s);  // dwCallSetupFailTimer
   config.Set32(m + 40, modem.connect_rate);    // dwNegotiatedDCERate
   return true;
@@ -208,8 +208,7 @@ bool WriteCommProp(const PortState& port, Record& properties) {
   properties.Set32(20, kBaudUser);
   properties.Set32(24, kPstModem);
   properties.Set32(field::kPropProvCapabilities, kPcfRtsCts | kPcfRlsd | kPcfParityCheck |
-                                                     kPcfXonXoff | kPcfSetXChar |
-                                                     kPcfIntTimeouts);
+                                                     kPcfXonXoff | kPcfSetXChar | kPcfIntTimeouts);
   properties.Set32(32, kSettableAll);
   properties.Set32(36, settable_baud);
   properties.Set16(40, kSettableData);

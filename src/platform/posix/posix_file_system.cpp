@@ -121,8 +121,7 @@ std::unique_ptr<File> PosixFileSystem::CreateAlways(const std::string& path) {
   return std::make_unique<PosixFile>(fd, last_error_);
 }
 
-std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path,
-                                                    std::string* created) {
+std::unique_ptr<File> PosixFileSystem::CreateBeside(const std::string& path, std::string* created) {
   const std::string base = TrimTrailingBlanks(path);
   if (base.empty()) return nullptr;
   const std::string suffix = ".XXXXXX";
@@ -173,15 +172,11 @@ OpenProblem PosixFileSystem::ReadProblem(const std::string& path) {
   if (fd < 0) {
     switch (errno) {
       case ENOENT:
-      case ENOTDIR:
-        return OpenProblem::kMissing;
+      case ENOTDIR: return OpenProblem::kMissing;
       case EACCES:
-      case EPERM:
-        return OpenProblem::kAccessDenied;
-      case EISDIR:
-        return OpenProblem::kFolder;
-      default:
-        return OpenProblem::kUnknown;
+      case EPERM: return OpenProblem::kAccessDenied;
+      case EISDIR: return OpenProblem::kFolder;
+      default: return OpenProblem::kUnknown;
     }
   }
   OpenProblem problem = OpenProblem::kUnknown;

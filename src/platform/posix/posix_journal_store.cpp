@@ -148,9 +148,7 @@ std::string PosixJournalStore::LocalTimeStamp() {
   return text;
 }
 
-std::uint32_t PosixJournalStore::ProcessId() {
-  return static_cast<std::uint32_t>(::getpid());
-}
+std::uint32_t PosixJournalStore::ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 bool PosixJournalStore::Open(const std::string& journal_path) {
   journal_ = FileSystemPath(journal_path);
@@ -207,8 +205,8 @@ bool PosixJournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
         static_cast<std::uint64_t>(info.st_size) + blocks.size() > max_bytes) {
       ::rename(journal_.c_str(), (journal_ + ".1").c_str());
     }
-    const int fd = ::open(journal_.c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::open(journal_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       done = WriteAll(fd, blocks);
       done = ::close(fd) == 0 && done;

@@ -32,7 +32,7 @@ class PosixJournalStore final : public JournalStore {
   static constexpr int kLockWaitMaxMs = 3000;
 
  private:
-  std::string journal_;       // in the file system's encoding
+  std::string journal_;  // in the file system's encoding
   std::string pending_path_;
   int pending_fd_ = -1;
   int last_error_ = 0;  // errno of the last failure

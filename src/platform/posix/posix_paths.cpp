@@ -9,8 +9,6 @@ std::string TrimTrailingBlanks(std::string_view path) {
   return std::string(path);
 }
 
-std::string FileSystemPath(std::string_view path) {
-  return Cp1252ToUtf8(TrimTrailingBlanks(path));
-}
+std::string FileSystemPath(std::string_view path) { return Cp1252ToUtf8(TrimTrailingBlanks(path)); }
 
 }  // namespace korval::platform

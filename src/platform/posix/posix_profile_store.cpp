@@ -75,8 +75,8 @@ bool WriteAll(int fd, std::string_view bytes) {
 // A name no other writer uses at the same time; O_EXCL settles any clash.
 std::string TemporaryName(const std::string& folder, std::string_view base) {
   static std::atomic<unsigned> counter{0};
-  const auto ticks = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   // Kept short of NAME_MAX whatever the length of the file's own name.
   std::string name = folder + "/." + std::string(base.substr(0, 64));
   name += "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
@@ -114,8 +114,7 @@ ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes,
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = TemporaryName(folder, base);
-    fd = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                      0666);
+    fd = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0 && errno != EEXIST) {
       return FolderRefuses(errno) ? ReplaceOutcome::kFolderRefused : ReplaceOutcome::kFailed;
     }

@@ -21,10 +21,9 @@ std::string Duration(std::uint64_t ms) {
   const std::uint64_t s = ms / 1000;
   char text[32];
   if (s >= 3600) {
-    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
-                  static_cast<unsigned long long>(s / 3600),
-                  static_cast<unsigned long long>(s / 60 % 60),
-                  static_cast<unsigned long long>(s % 60));
+    std::snprintf(
+        text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+        static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
   } else {
     std::snprintf(text, sizeof text, "%02llu:%02llu", static_cast<unsigned long long>(s / 60),
                   static_cast<unsigned long long>(s % 60));

@@ -58,8 +58,8 @@ SimCallScript OutOfServiceLine(std::uint64_t at_ms) {
 
 SimCallScript FarEndHangsUp(std::uint64_t hang_up_after_ms, std::uint64_t connect_at_ms) {
   SimCallScript script = ConnectingCall(connect_at_ms);
-  script.push_back(CallStateEvent(connect_at_ms + hang_up_after_ms, kCallStateDisconnected,
-                                  kDisconnectNormal));
+  script.push_back(
+      CallStateEvent(connect_at_ms + hang_up_after_ms, kCallStateDisconnected, kDisconnectNormal));
   return script;
 }
 

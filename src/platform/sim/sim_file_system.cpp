@@ -94,8 +94,7 @@ std::unique_ptr<File> SimFileSystem::CreateAlways(const std::string& path) {
   return std::make_unique<SimFile>(node, true, fail_write_.count(key) > 0, std::nullopt, room);
 }
 
-std::unique_ptr<File> SimFileSystem::CreateBeside(const std::string& path,
-                                                  std::string* created) {
+std::unique_ptr<File> SimFileSystem::CreateBeside(const std::string& path, std::string* created) {
   auto lock = Lock();
   const std::string key = Key(path);
   if (key.empty() || fail_create_.count(key)) return nullptr;

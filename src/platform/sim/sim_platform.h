@@ -66,7 +66,7 @@ struct SimPlatform {
   SimVersion version;
   SimSerialPorts serial{world, windows};
   SimTelephony telephony{world, windows, serial};
-  Platform platform{world,       windows, profiles,  files,  threads,
+  Platform platform{world,       windows, profiles,  files, threads,
                     diagnostics, version, telephony, serial};
 };
 

@@ -16,8 +16,8 @@ class SimProfileStore final : public ProfileStore {
 
   std::string ReadPrivate(const std::string& file, const std::string& section,
                           const std::string& key, std::size_t capacity) override;
-  bool WritePrivate(const std::string& file, const std::string& section,
-                    const std::string& key, const std::optional<std::string>& value) override;
+  bool WritePrivate(const std::string& file, const std::string& section, const std::string& key,
+                    const std::optional<std::string>& value) override;
   bool WritePrivateEntries(const std::string& file, const std::string& section,
                            const std::vector<ProfileEntry>& entries) override;
   std::string ReadSystem(const std::string& section, const std::string& key,

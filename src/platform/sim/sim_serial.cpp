@@ -144,8 +144,8 @@ void SimSerialPorts::NoteReadEntry(SimSerialPort& port, PortHandle handle) {
   changed_.notify_all();
 }
 
-std::size_t SimSerialPorts::TakeQueued(SimSerialPort& port, PortHandle handle,
-                                       std::uint8_t* bytes, std::size_t count) {
+std::size_t SimSerialPorts::TakeQueued(SimSerialPort& port, PortHandle handle, std::uint8_t* bytes,
+                                       std::size_t count) {
   const std::size_t n = std::min(count, port.queue_.size());
   if (n == 0) return 0;
   std::copy_n(port.queue_.data(), n, bytes);

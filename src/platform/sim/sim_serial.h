@@ -48,7 +48,7 @@ class SimFarEnd {
 struct SimPortSetup {
   std::string name = "Modem standard";  // after the handle in lineGetID's answer
   // COMMPROP
-  std::uint32_t prov_capabilities = 0xFF;  // PCF_INTTIMEOUTS (0x80) among them
+  std::uint32_t prov_capabilities = 0xFF;      // PCF_INTTIMEOUTS (0x80) among them
   std::uint32_t provider_required_size = 120;  // the provider block's field at offset 64
   int commprop_fail_pass = 0;  // 1 or 2: that GetCommProperties call fails (0: none)
   std::uint32_t commprop_error = kErrorGenFailure;
@@ -98,13 +98,13 @@ enum class SimPortOp {
   kRead,               // only reads that returned data or failed; bytes, values {asked}
   kWrite,              // bytes that went out, values {asked}
   kClearCommError,
-  kPurge,              // values {flags}
+  kPurge,  // values {flags}
   kFlush,
   kBreakSet,
   kBreakClear,
   kClose,
-  kDeliver,            // bytes; ok false when dropped (no carrier)
-  kCarrier,            // values {1 up, 0 down}
+  kDeliver,  // bytes; ok false when dropped (no carrier)
+  kCarrier,  // values {1 up, 0 down}
 };
 
 struct SimPortRecord {
@@ -185,8 +185,7 @@ class SimSerialPort {
 
  private:
   friend class SimSerialPorts;
-  SimSerialPort(SimSerialPorts& owner, std::size_t index, const SimPortSetup& setup,
-                bool carrier);
+  SimSerialPort(SimSerialPorts& owner, std::size_t index, const SimPortSetup& setup, bool carrier);
 
   SimSerialPorts& owner_;
   const std::size_t index_;

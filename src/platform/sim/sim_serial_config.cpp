@@ -33,7 +33,7 @@ bool SimSerialPorts::GetCommProperties(PortHandle handle, Record& properties) {
   properties.Set32(20, 0x10000000);  // dwMaxBaud: BAUD_USER
   properties.Set32(24, 6);           // dwProvSubType: PST_MODEM
   properties.Set32(field::kPropProvCapabilities, s.prov_capabilities);
-  properties.Set32(32, 0x7F);        // dwSettableParams
+  properties.Set32(32, 0x7F);  // dwSettableParams
   properties.Set32(44, port->out_queue_);
   properties.Set32(48, port->in_queue_);
   if (properties.size() > field::kPropProvChar) {
@@ -44,8 +44,7 @@ bool SimSerialPorts::GetCommProperties(PortHandle handle, Record& properties) {
   return true;
 }
 
-bool SimSerialPorts::SetupComm(PortHandle handle, std::uint32_t in_queue,
-                               std::uint32_t out_queue) {
+bool SimSerialPorts::SetupComm(PortHandle handle, std::uint32_t in_queue, std::uint32_t out_queue) {
   std::lock_guard lock(mutex_);
   SimSerialPort* port = FindOpen(handle);
   if (port == nullptr) return false;
@@ -73,9 +72,9 @@ bool SimSerialPorts::GetCommConfig(PortHandle handle, Record& config, std::uint3
   record.values = {*size, needed};
   AddRecord(*port, std::move(record));
   // dwSize stays as the caller set it: the caller compares it with *size to grow.
-  config.Set16(4, 0x100);  // wVersion
-  config.Set32(8, 28);     // DCBlength
-  config.Set32(12, 57600); // BaudRate
+  config.Set16(4, 0x100);   // wVersion
+  config.Set32(8, 28);      // DCBlength
+  config.Set32(12, 57600);  // BaudRate
   config.Set32(field::kConfigDcbFlags, port->dcb_.flags);
   config.Set8(field::kConfigByteSize, port->dcb_.byte_size);
   config.Set8(field::kConfigParity, port->dcb_.parity);

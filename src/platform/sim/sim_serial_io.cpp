@@ -7,8 +7,8 @@
 
 namespace korval::platform::sim {
 
-IoStatus SimSerialPorts::Read(PortHandle handle, void* bytes, std::size_t count,
-                              std::size_t* got, IoMode mode) {
+IoStatus SimSerialPorts::Read(PortHandle handle, void* bytes, std::size_t count, std::size_t* got,
+                              IoMode mode) {
   *got = 0;
   Lock lock(mutex_);
   SimSerialPort* port = FindOpen(handle);
@@ -31,9 +31,8 @@ IoStatus SimSerialPorts::Read(PortHandle handle, void* bytes, std::size_t count,
       return IoStatus::kPending;
     }
     // Never spin: wait a little for a byte, then complete with none.
-    changed_.wait_for(lock, read_block_, [&] {
-      return !port->queue_.empty() || !handles_.at(handle).open;
-    });
+    changed_.wait_for(lock, read_block_,
+                      [&] { return !port->queue_.empty() || !handles_.at(handle).open; });
     if (!handles_.at(handle).open) {
       SetError(kErrorOperationAborted);
       return IoStatus::kFailed;
@@ -69,9 +68,8 @@ bool SimSerialPorts::WaitRead(PortHandle handle, std::size_t* got) {
     SetError(port->wait_read_fault_error_);
     return false;
   }
-  changed_.wait_for(lock, read_block_, [&] {
-    return !port->queue_.empty() || !handles_.at(handle).open;
-  });
+  changed_.wait_for(lock, read_block_,
+                    [&] { return !port->queue_.empty() || !handles_.at(handle).open; });
   if (!handles_.at(handle).open) {
     SetError(kErrorOperationAborted);
     return false;

@@ -18,8 +18,8 @@ SimDcb DcbOf(const SimPortSetup& setup) {
 
 }  // namespace
 
-SimSerialPort::SimSerialPort(SimSerialPorts& owner, std::size_t index,
-                             const SimPortSetup& setup, bool carrier)
+SimSerialPort::SimSerialPort(SimSerialPorts& owner, std::size_t index, const SimPortSetup& setup,
+                             bool carrier)
     : owner_(owner), index_(index), setup_(setup), dcb_(DcbOf(setup)), carrier_(carrier) {}
 
 std::string SimSerialPort::Name() const {
@@ -53,10 +53,10 @@ void SimSerialPort::Deliver(const std::string& bytes) {
 }
 
 void SimSerialPort::DeliverAt(std::uint64_t at_ms, std::string bytes) {
-  owner_.world_.At(at_ms, [this, alive = std::weak_ptr<int>(owner_.alive_),
-                           bytes = std::move(bytes)] {
-    if (!alive.expired()) Deliver(bytes);
-  });
+  owner_.world_.At(at_ms,
+                   [this, alive = std::weak_ptr<int>(owner_.alive_), bytes = std::move(bytes)] {
+                     if (!alive.expired()) Deliver(bytes);
+                   });
 }
 
 void SimSerialPort::DeliverChunked(const std::string& bytes, std::size_t chunk,

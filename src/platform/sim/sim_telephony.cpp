@@ -18,8 +18,8 @@ constexpr std::uint32_t kFrance = 33;
 
 }  // namespace
 
-std::int32_t SimTelephony::lineGetID(std::uint32_t line, std::uint32_t address,
-                                     std::uint32_t call, std::uint32_t select, Record& id,
+std::int32_t SimTelephony::lineGetID(std::uint32_t line, std::uint32_t address, std::uint32_t call,
+                                     std::uint32_t select, Record& id,
                                      const std::string& device_class) {
   std::lock_guard lock(mutex_);
   TelephonyCall rec = Begin("lineGetID", {line, address, call, select, id.size()});
@@ -60,9 +60,9 @@ std::int32_t SimTelephony::lineGetID(std::uint32_t line, std::uint32_t address,
 }
 
 std::int32_t SimTelephony::lineTranslateAddress(std::uint32_t app, std::uint32_t device,
-                                                std::uint32_t version,
-                                                const std::string& canonical, std::uint32_t card,
-                                                std::uint32_t options, Record& output) {
+                                                std::uint32_t version, const std::string& canonical,
+                                                std::uint32_t card, std::uint32_t options,
+                                                Record& output) {
   std::lock_guard lock(mutex_);
   TelephonyCall rec =
       Begin("lineTranslateAddress", {app, device, version, card, options, output.size()});
@@ -81,8 +81,7 @@ std::int32_t SimTelephony::lineTranslateAddress(std::uint32_t app, std::uint32_t
   // Both strings are counted with their terminating NUL, as the API does.
   const auto dial_size = static_cast<std::uint32_t>(translated->dialable.size() + 1);
   const auto display_size = static_cast<std::uint32_t>(canonical.size() + 1);
-  const std::int32_t fits =
-      SizeRecord(output, kTranslateOutputFixed + dial_size + display_size);
+  const std::int32_t fits = SizeRecord(output, kTranslateOutputFixed + dial_size + display_size);
   if (fits != 1) return Finish(std::move(rec), fits);
   output.Set32(field::kDialableSize, dial_size);
   output.Set32(field::kDialableOffset, kTranslateOutputFixed);
@@ -100,12 +99,12 @@ std::int32_t SimTelephony::lineMakeCall(std::uint32_t line, std::uint32_t* call,
                                         const std::string& dial_string, std::uint32_t country,
                                         const Record& call_params) {
   std::lock_guard lock(mutex_);
-  TelephonyCall rec = Begin(
-      "lineMakeCall",
-      {line, country, call_params.Get32(field::kCallBearerMode),
-       call_params.Get32(field::kCallMediaMode), call_params.Get32(field::kCallParamFlags),
-       call_params.Get32(field::kCallAddressMode), call_params.Get32(field::kCallAddressId),
-       call_params.size()});
+  TelephonyCall rec =
+      Begin("lineMakeCall",
+            {line, country, call_params.Get32(field::kCallBearerMode),
+             call_params.Get32(field::kCallMediaMode), call_params.Get32(field::kCallParamFlags),
+             call_params.Get32(field::kCallAddressMode), call_params.Get32(field::kCallAddressId),
+             call_params.size()});
   rec.text = dial_string;
   LineState* l = FindLine(line);
   if (l == nullptr) {

@@ -126,7 +126,7 @@ struct SimLineDevice {
   // true: lineMakeCall writes the call's handle only when its request completes, just
   // before LINE_REPLY(success) is delivered, as the API allows.
   bool handle_at_reply = false;
-  std::uint64_t drop_disconnect_ms = 2;     // after lineDrop (unless already DISCONNECTED)
+  std::uint64_t drop_disconnect_ms = 2;  // after lineDrop (unless already DISCONNECTED)
   std::uint64_t drop_idle_ms = 5;
   SimLineFaults faults;
 };
@@ -207,9 +207,8 @@ class SimTelephony final : public Telephony {
   std::int32_t lineInitialize(std::uint32_t* app, InstanceHandle instance, LineCallback callback,
                               const std::string& app_name, std::uint32_t* device_count) override;
   std::int32_t lineShutdown(std::uint32_t app) override;
-  std::int32_t lineNegotiateAPIVersion(std::uint32_t app, std::uint32_t device,
-                                       std::uint32_t low, std::uint32_t high,
-                                       std::uint32_t* version) override;
+  std::int32_t lineNegotiateAPIVersion(std::uint32_t app, std::uint32_t device, std::uint32_t low,
+                                       std::uint32_t high, std::uint32_t* version) override;
   std::int32_t lineGetDevCaps(std::uint32_t app, std::uint32_t device, std::uint32_t version,
                               std::uint32_t ext_version, Record& caps) override;
   std::int32_t lineGetDevConfig(std::uint32_t device, Record& config,
@@ -235,13 +234,11 @@ class SimTelephony final : public Telephony {
   std::int32_t lineGetID(std::uint32_t line, std::uint32_t address, std::uint32_t call,
                          std::uint32_t select, Record& id,
                          const std::string& device_class) override;
-  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device,
-                                    std::uint32_t version, const std::string& canonical,
-                                    std::uint32_t card, std::uint32_t options,
-                                    Record& output) override;
-  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call,
-                            const std::string& dial_string, std::uint32_t country,
-                            const Record& call_params) override;
+  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device, std::uint32_t version,
+                                    const std::string& canonical, std::uint32_t card,
+                                    std::uint32_t options, Record& output) override;
+  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call, const std::string& dial_string,
+                            std::uint32_t country, const Record& call_params) override;
   std::int32_t lineDeallocateCall(std::uint32_t call) override;
   std::int32_t lineDrop(std::uint32_t call, const std::string& user_data) override;
 

@@ -174,8 +174,7 @@ SimTelephony::LineState* SimTelephony::FindLine(std::uint32_t line) {
   return it != lines_.end() && it->second.open ? &it->second : nullptr;
 }
 
-std::int32_t SimTelephony::Fault(DeviceState& device, const SimFault& fault,
-                                 const char* function) {
+std::int32_t SimTelephony::Fault(DeviceState& device, const SimFault& fault, const char* function) {
   const unsigned n = ++device.fault_calls[function];
   if (fault.code == 0 || n <= fault.skip) return 0;
   return n - fault.skip <= fault.times ? fault.code : 0;

@@ -9,8 +9,8 @@ namespace korval::platform::sim {
 namespace {
 
 bool EndsCall(std::uintptr_t state) {
-  return state == kCallStateIdle || state == kCallStateDisconnected ||
-         state == kCallStateBusy || state == kCallStateSpecialInfo;
+  return state == kCallStateIdle || state == kCallStateDisconnected || state == kCallStateBusy ||
+         state == kCallStateSpecialInfo;
 }
 
 }  // namespace
@@ -98,16 +98,15 @@ void SimTelephony::Fire(std::uint32_t call, std::uint64_t epoch, SimCallEvent ev
           effects.carrier.emplace_back(port, false);
         }
         break;
-      default:
-        break;
+      default: break;
     }
     generation = generation_;
   }
   Apply(effects);
-  windows_.Post([this, alive = std::weak_ptr<int>(alive_), out, generation, connected_port,
-                 instance] {
-    if (!alive.expired()) Dispatch(out, generation, connected_port, instance);
-  });
+  windows_.Post(
+      [this, alive = std::weak_ptr<int>(alive_), out, generation, connected_port, instance] {
+        if (!alive.expired()) Dispatch(out, generation, connected_port, instance);
+      });
 }
 
 void SimTelephony::Dispatch(SimLineEvent event, std::uint64_t generation,

@@ -129,8 +129,8 @@ std::int32_t SimTelephony::lineOpen(std::uint32_t app, std::uint32_t device, std
                                     std::uintptr_t callback_instance, std::uint32_t privileges,
                                     std::uint32_t media_modes) {
   std::lock_guard lock(mutex_);
-  TelephonyCall rec = Begin("lineOpen", {app, device, version, ext_version, callback_instance,
-                                         privileges, media_modes});
+  TelephonyCall rec = Begin(
+      "lineOpen", {app, device, version, ext_version, callback_instance, privileges, media_modes});
   if (!AppValid(app)) return Finish(std::move(rec), kLineErrInvalAppHandle);
   DeviceState* d = FindDevice(device);
   if (d == nullptr) return Finish(std::move(rec), kLineErrBadDeviceId);

@@ -21,9 +21,7 @@ class SimWorld final : public Clock {
   explicit SimWorld(std::uint32_t start_tick = 1000)
       : start_tick_(start_tick), main_thread_(std::this_thread::get_id()) {}
 
-  std::uint32_t TickCount() override {
-    return start_tick_ + static_cast<std::uint32_t>(now_ms_);
-  }
+  std::uint32_t TickCount() override { return start_tick_ + static_cast<std::uint32_t>(now_ms_); }
   // Milliseconds of virtual time since the world began.
   std::uint64_t Now() const { return now_ms_; }
 

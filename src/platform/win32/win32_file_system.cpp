@@ -37,8 +37,7 @@ class Win32File final : public File {
     if (got != nullptr) *got = 0;
     if (count == 0) return true;
     DWORD read = 0;
-    if (!ReadFile(handle_, bytes, static_cast<DWORD>(std::min(count, kMaxChunk)), &read,
-                  nullptr)) {
+    if (!ReadFile(handle_, bytes, static_cast<DWORD>(std::min(count, kMaxChunk)), &read, nullptr)) {
       last_error_->store(GetLastError());
       return false;
     }
@@ -94,13 +93,10 @@ OpenProblem ProblemOfError(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return OpenProblem::kMissing;
+    case ERROR_INVALID_NAME: return OpenProblem::kMissing;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return OpenProblem::kAccessDenied;
-    default:
-      return OpenProblem::kUnknown;
+    case ERROR_SHARING_VIOLATION: return OpenProblem::kAccessDenied;
+    default: return OpenProblem::kUnknown;
   }
 }
 
@@ -135,8 +131,7 @@ std::unique_ptr<File> Win32FileSystem::CreateAlways(const std::string& path) {
   return OpenDiskFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, last_error_);
 }
 
-std::unique_ptr<File> Win32FileSystem::CreateBeside(const std::string& path,
-                                                    std::string* created) {
+std::unique_ptr<File> Win32FileSystem::CreateBeside(const std::string& path, std::string* created) {
   const std::string base = TrimTrailingBlanks(path);
   if (base.empty()) {
     last_error_->store(ERROR_INVALID_NAME);

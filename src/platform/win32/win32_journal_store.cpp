@@ -20,7 +20,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 void MakeFolders(const std::string& folder) {
-  for (std::size_t at = folder.find_first_of("\\/", 3); ; at = folder.find_first_of("\\/", at + 1)) {
+  for (std::size_t at = folder.find_first_of("\\/", 3);; at = folder.find_first_of("\\/", at + 1)) {
     CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
     if (at == std::string::npos) return;
   }
@@ -51,8 +51,8 @@ std::string ReadHandle(HANDLE file) {
 
 std::string ReadPath(const std::string& path) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string text = ReadHandle(file);
   CloseHandle(file);
@@ -109,9 +109,9 @@ std::string Win32JournalStore::LocalTimeStamp() {
   const LONG offset = -bias;
   const LONG magnitude = offset < 0 ? -offset : offset;
   char text[40];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u %c%02ld%02ld",
-                now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u %c%02ld%02ld", now.wYear,
+                now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, offset < 0 ? '-' : '+',
+                magnitude / 60, magnitude % 60);
   return text;
 }
 
@@ -185,9 +185,9 @@ bool Win32JournalStore::Commit(std::uint64_t max_bytes, std::string_view killed_
         MoveFileExA(journal_.c_str(), (journal_ + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
       }
     }
-    const HANDLE file = CreateFileA(journal_.c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileA(journal_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       done = WriteAll(file, blocks);
       if (!done) error = GetLastError();

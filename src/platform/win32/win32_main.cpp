@@ -47,14 +47,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     korval::platform::win32::Win32SetupProbe probe(handle);
     // A caller reading standard output gets the lines there and the window closes.
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    const bool redirected = out != nullptr && out != INVALID_HANDLE_VALUE &&
-                            GetFileType(out) != FILE_TYPE_UNKNOWN;
-    return korval::app::RunCheckDialog(
-        os.platform, probe, journal,
-        korval::app::ParseCommandLine(arguments).job_file_path, redirected);
+    const bool redirected =
+        out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN;
+    return korval::app::RunCheckDialog(os.platform, probe, journal,
+                                       korval::app::ParseCommandLine(arguments).job_file_path,
+                                       redirected);
   }
   // Nobody sees a GUI program's standard error: the journal's trouble goes to the log.
   return korval::app::RunJournaledCommApp(os.platform, journal, ApplicationName(), handle,
-                                          arguments, true,
-                                          EndProcessNow);
+                                          arguments, true, EndProcessNow);
 }

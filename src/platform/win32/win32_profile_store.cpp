@@ -92,16 +92,15 @@ std::string Win32ProfileStore::FileOfName(const std::string& path) {
 }
 
 ProfileFileStore::ReadOutcome Win32ProfileStore::ReadWhole(const std::string& file,
-                                                          std::string* bytes) {
+                                                           std::string* bytes) {
   bytes->clear();
   Handle handle(CreateFileA(file.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.valid()) {
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? ReadOutcome::kMissing
-               : ReadOutcome::kFailed;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::kMissing
+                                                                          : ReadOutcome::kFailed;
   }
   // A device (CON, COM1, a pipe) is no job file, and must not be waited on.
   if (GetFileType(handle.get()) != FILE_TYPE_DISK) return ReadOutcome::kFailed;
@@ -118,8 +117,7 @@ ProfileFileStore::ReadOutcome Win32ProfileStore::ReadWhole(const std::string& fi
 }
 
 ProfileFileStore::ReplaceOutcome Win32ProfileStore::Replace(const std::string& file,
-                                                           std::string_view bytes,
-                                                           bool existed) {
+                                                            std::string_view bytes, bool existed) {
   std::string temporary;
   HANDLE created = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
@@ -152,8 +150,8 @@ ProfileFileStore::ReplaceOutcome Win32ProfileStore::Replace(const std::string& f
 }
 
 bool Win32ProfileStore::RewriteInPlace(const std::string& file, std::string_view bytes) {
-  Handle handle(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle handle(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.valid() || GetFileType(handle.get()) != FILE_TYPE_DISK) return false;
   // Cut after the new bytes are in, so that a failed write leaves the most of them.
   bool ok = WriteAll(handle.get(), bytes) && SetEndOfFile(handle.get()) != FALSE &&

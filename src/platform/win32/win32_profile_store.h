@@ -27,8 +27,7 @@ class Win32ProfileStore final : public ProfileFileStore {
  protected:
   std::string FileOf(const std::string& path) override { return FileOfName(path); }
   ReadOutcome ReadWhole(const std::string& file, std::string* bytes) override;
-  ReplaceOutcome Replace(const std::string& file, std::string_view bytes,
-                         bool existed) override;
+  ReplaceOutcome Replace(const std::string& file, std::string_view bytes, bool existed) override;
   bool RewriteInPlace(const std::string& file, std::string_view bytes) override;
 };
 

@@ -1,9 +1,9 @@
 // The line code reads and writes the telephony and port records by byte offset; these
 // offsets and fixed sizes must be the Windows structures' own, on 32 and 64 bits.
 
-#include <windows.h>
 #include <mcx.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <cstddef>
 
@@ -59,8 +59,7 @@ static_assert(offsetof(COMMCONFIG, dcb) + offsetof(DCB, ByteSize) == f::kConfigB
 static_assert(offsetof(COMMCONFIG, dcb) + offsetof(DCB, Parity) == f::kConfigParity);
 static_assert(offsetof(COMMCONFIG, dcb) + offsetof(DCB, StopBits) == f::kConfigStopBits);
 static_assert(offsetof(COMMCONFIG, dcb) + offsetof(DCB, BaudRate) + 4 == f::kConfigDcbFlags);
-static_assert(sizeof(COMMCONFIG) + sizeof(MODEMSETTINGS) ==
-              kCommConfigFirstSize);
+static_assert(sizeof(COMMCONFIG) + sizeof(MODEMSETTINGS) == kCommConfigFirstSize);
 
 static_assert(PCF_INTTIMEOUTS == kPcfIntTimeouts);
 static_assert(ERROR_INVALID_HANDLE == kErrorInvalidHandle);

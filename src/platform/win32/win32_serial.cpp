@@ -5,11 +5,11 @@
 #include "platform/hayes/modem_hangup_text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <atomic>
-#include <shared_mutex>
 #include <vector>
 
 namespace korval::platform::win32 {
@@ -75,7 +75,7 @@ struct Win32SerialPorts::PortState {
   const HANDLE handle;
   const HANDLE cancel;  // set by CancelRead; may be null, then reads end by their bound
   std::shared_mutex use;
-  bool closed = false;      // guarded by use
+  bool closed = false;  // guarded by use
   std::atomic<bool> reads_wait{false};
   Direction read;
   Direction write;
@@ -152,8 +152,8 @@ BOOL WINAPI WriteTransfer(HANDLE h, void* bytes, DWORD count, DWORD* done, OVERL
   return WriteFile(h, bytes, count, done, o);
 }
 
-IoStatus Start(PortState& state, Direction& d, Transfer transfer, void* bytes,
-               std::size_t count, std::size_t* done, DWORD* error) {
+IoStatus Start(PortState& state, Direction& d, Transfer transfer, void* bytes, std::size_t count,
+               std::size_t* done, DWORD* error) {
   std::shared_lock use(state.use);
   std::lock_guard lock(d.mutex);
   *error = ERROR_INVALID_HANDLE;
@@ -282,8 +282,7 @@ bool Win32SerialPorts::GetCommProperties(PortHandle port, Record& properties) {
   });
 }
 
-bool Win32SerialPorts::SetupComm(PortHandle port, std::uint32_t in_queue,
-                                 std::uint32_t out_queue) {
+bool Win32SerialPorts::SetupComm(PortHandle port, std::uint32_t in_queue, std::uint32_t out_queue) {
   return OnOpenPort(Find(port).get(),
                     [&](HANDLE h) { return ::SetupComm(h, in_queue, out_queue) != 0; });
 }
@@ -299,8 +298,7 @@ bool Win32SerialPorts::GetCommConfig(PortHandle port, Record& config, std::uint3
   return read;
 }
 
-bool Win32SerialPorts::SetCommConfig(PortHandle port, const Record& config,
-                                     std::uint32_t size) {
+bool Win32SerialPorts::SetCommConfig(PortHandle port, const Record& config, std::uint32_t size) {
   Record copy = config;  // the system's parameter is not const
   const DWORD used = std::min(size, copy.size());
   return OnOpenPort(Find(port).get(), [&](HANDLE h) {
@@ -332,8 +330,8 @@ bool Win32SerialPorts::SetCommTimeouts(PortHandle port, const CommTimeouts& time
   return set;
 }
 
-IoStatus Win32SerialPorts::Read(PortHandle port, void* bytes, std::size_t count,
-                                std::size_t* got, IoMode mode) {
+IoStatus Win32SerialPorts::Read(PortHandle port, void* bytes, std::size_t count, std::size_t* got,
+                                IoMode mode) {
   *got = 0;
   const auto state = Find(port);
   if (!state) {
@@ -397,8 +395,8 @@ IoStatus Win32SerialPorts::Write(PortHandle port, const void* bytes, std::size_t
     return IoStatus::kFailed;
   }
   DWORD error = 0;
-  const IoStatus status = Start(*state, state->write, WriteTransfer, const_cast<void*>(bytes),
-                                count, written, &error);
+  const IoStatus status =
+      Start(*state, state->write, WriteTransfer, const_cast<void*>(bytes), count, written, &error);
   if (status == IoStatus::kFailed) Fail(error);
   if (status == IoStatus::kPending && mode == IoMode::kPlain) {
     return WaitWrite(port, written) ? IoStatus::kDone : IoStatus::kFailed;
@@ -486,9 +484,9 @@ std::uint32_t Win32SerialPorts::LastError() { return GetLastError(); }
 
 std::string Win32SerialPorts::SystemMessage(std::uint32_t code) {
   char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
+                                      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                      reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message(text ? text : "", text ? length : 0);
   if (text) LocalFree(text);
   return message;

@@ -1,7 +1,7 @@
 #include "platform/win32/win32_setup_probe.h"
 
-#include <windows.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <vector>
@@ -56,8 +56,8 @@ ModemProbe ProbeDevice(HLINEAPP app, DWORD device) {
   if (!probe.data_modem) return probe;
   // Opened as a job opens it, without taking any call: the provider takes its port.
   HLINE line = 0;
-  const LONG opened = lineOpen(app, device, &line, version, 0, 0, LINECALLPRIVILEGE_NONE, 0,
-                               nullptr);
+  const LONG opened =
+      lineOpen(app, device, &line, version, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr);
   // The headers' error codes are unsigned; the call's result is their bit pattern.
   const DWORD failure = static_cast<DWORD>(opened);
   if (opened == 0) {
@@ -90,12 +90,13 @@ std::vector<ModemProbe> Win32SetupProbe::ProbeModems() {
   std::vector<ModemProbe> probes;
   HLINEAPP app = 0;
   DWORD count = 0;
-  if (lineInitialize(&app, reinterpret_cast<HINSTANCE>(instance_), IgnoreLineEvent,
-                     "korvalcom", &count) != 0) {
+  if (lineInitialize(&app, reinterpret_cast<HINSTANCE>(instance_), IgnoreLineEvent, "korvalcom",
+                     &count) != 0) {
     ModemProbe probe;
     probe.name = "t\xE9l\xE9phonie";
-    probe.problem = "ne d\xE9marre pas ; v\xE9rifiez qu'un modem est install\xE9 (Panneau de "
-                    "configuration, Modems)";
+    probe.problem =
+        "ne d\xE9marre pas ; v\xE9rifiez qu'un modem est install\xE9 (Panneau de "
+        "configuration, Modems)";
     probes.push_back(probe);
     return probes;
   }

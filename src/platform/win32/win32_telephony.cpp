@@ -2,8 +2,8 @@
 
 #include "platform/win32/win32_port_id.h"
 
-#include <windows.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <mutex>
 
@@ -96,8 +96,8 @@ std::int32_t Win32Telephony::lineInitialize(std::uint32_t* app, InstanceHandle i
   SetCallback(this, std::make_shared<const LineCallback>(std::move(callback)));
   HLINEAPP handle = 0;
   DWORD count = 0;  // Wine's lineInitialize leaves the count unset
-  const LONG result = ::lineInitialize(&handle, reinterpret_cast<HINSTANCE>(instance),
-                                       &Trampoline, app_name.c_str(), &count);
+  const LONG result = ::lineInitialize(&handle, reinterpret_cast<HINSTANCE>(instance), &Trampoline,
+                                       app_name.c_str(), &count);
   if (result != 0) {
     ClearCallbackOf(this);
     count = 0;
@@ -125,8 +125,7 @@ std::int32_t Win32Telephony::lineNegotiateAPIVersion(std::uint32_t app, std::uin
                                                      std::uint32_t* version) {
   DWORD negotiated = 0;
   LINEEXTENSIONID extension{};
-  const LONG result =
-      ::lineNegotiateAPIVersion(app, device, low, high, &negotiated, &extension);
+  const LONG result = ::lineNegotiateAPIVersion(app, device, low, high, &negotiated, &extension);
   if (version) *version = negotiated;
   return result;
 }
@@ -135,8 +134,7 @@ std::int32_t Win32Telephony::lineGetDevCaps(std::uint32_t app, std::uint32_t dev
                                             std::uint32_t version, std::uint32_t ext_version,
                                             Record& caps) {
   if (!Fits(caps)) return kInvalPointer;
-  return Filled(::lineGetDevCapsA(app, device, version, ext_version, As<LINEDEVCAPS>(caps)),
-                caps);
+  return Filled(::lineGetDevCapsA(app, device, version, ext_version, As<LINEDEVCAPS>(caps)), caps);
 }
 
 std::int32_t Win32Telephony::lineGetDevConfig(std::uint32_t device, Record& config,
@@ -152,14 +150,13 @@ std::int32_t Win32Telephony::lineSetDevConfig(std::uint32_t device, const std::s
                             device_class.c_str());
 }
 
-std::int32_t Win32Telephony::lineOpen(std::uint32_t app, std::uint32_t device,
-                                      std::uint32_t* line, std::uint32_t version,
-                                      std::uint32_t ext_version,
-                                      std::uintptr_t callback_instance,
-                                      std::uint32_t privileges, std::uint32_t media_modes) {
+std::int32_t Win32Telephony::lineOpen(std::uint32_t app, std::uint32_t device, std::uint32_t* line,
+                                      std::uint32_t version, std::uint32_t ext_version,
+                                      std::uintptr_t callback_instance, std::uint32_t privileges,
+                                      std::uint32_t media_modes) {
   HLINE handle = 0;
   const LONG result = ::lineOpenA(app, device, &handle, version, ext_version, callback_instance,
-                                 privileges, media_modes, nullptr);
+                                  privileges, media_modes, nullptr);
   if (line) *line = handle;
   return result;
 }
@@ -175,9 +172,9 @@ std::int32_t Win32Telephony::lineGetAddressCaps(std::uint32_t app, std::uint32_t
                                                 std::uint32_t address, std::uint32_t version,
                                                 std::uint32_t ext_version, Record& caps) {
   if (!Fits(caps)) return kInvalPointer;
-  return Filled(::lineGetAddressCapsA(app, device, address, version, ext_version,
-                                     As<LINEADDRESSCAPS>(caps)),
-                caps);
+  return Filled(
+      ::lineGetAddressCapsA(app, device, address, version, ext_version, As<LINEADDRESSCAPS>(caps)),
+      caps);
 }
 
 std::int32_t Win32Telephony::lineGetTranslateCaps(std::uint32_t app, std::uint32_t version,
@@ -197,8 +194,7 @@ std::int32_t Win32Telephony::lineGetAddressStatus(std::uint32_t line, std::uint3
   return Filled(::lineGetAddressStatusA(line, address, As<LINEADDRESSSTATUS>(status)), status);
 }
 
-std::int32_t Win32Telephony::lineSetStatusMessages(std::uint32_t line,
-                                                   std::uint32_t line_states,
+std::int32_t Win32Telephony::lineSetStatusMessages(std::uint32_t line, std::uint32_t line_states,
                                                    std::uint32_t address_states) {
   return ::lineSetStatusMessages(line, line_states, address_states);
 }
@@ -208,8 +204,8 @@ std::int32_t Win32Telephony::lineGetID(std::uint32_t line, std::uint32_t address
                                        const std::string& device_class) {
   if (!Fits(id)) return kInvalPointer;
   if (kHandleExcess == 0 || !IsDataModemClass(device_class)) {
-    return Filled(
-        ::lineGetID(line, address, call, select, As<VARSTRING>(id), device_class.c_str()), id);
+    return Filled(::lineGetID(line, address, call, select, As<VARSTRING>(id), device_class.c_str()),
+                  id);
   }
   Record wide(id.TotalSize() + kHandleExcess);
   const LONG result =
@@ -220,9 +216,8 @@ std::int32_t Win32Telephony::lineGetID(std::uint32_t line, std::uint32_t address
 
 std::int32_t Win32Telephony::lineTranslateAddress(std::uint32_t app, std::uint32_t device,
                                                   std::uint32_t version,
-                                                  const std::string& canonical,
-                                                  std::uint32_t card, std::uint32_t options,
-                                                  Record& output) {
+                                                  const std::string& canonical, std::uint32_t card,
+                                                  std::uint32_t options, Record& output) {
   if (!Fits(output)) return kInvalPointer;
   return Filled(::lineTranslateAddress(app, device, version, canonical.c_str(), card, options,
                                        As<LINETRANSLATEOUTPUT>(output)),
@@ -230,14 +225,13 @@ std::int32_t Win32Telephony::lineTranslateAddress(std::uint32_t app, std::uint32
 }
 
 std::int32_t Win32Telephony::lineMakeCall(std::uint32_t line, std::uint32_t* call,
-                                          const std::string& dial_string,
-                                          std::uint32_t country, const Record& call_params) {
+                                          const std::string& dial_string, std::uint32_t country,
+                                          const Record& call_params) {
   if (call_params.size() != 0 && !Fits(call_params)) return kInvalPointer;
   auto slot = std::make_unique<CallSlot>();
   Record params = call_params;  // the API's parameter is not const
-  const LONG result =
-      ::lineMakeCall(line, &slot->handle, dial_string.c_str(), country,
-                     params.size() != 0 ? As<LINECALLPARAMS>(params) : nullptr);
+  const LONG result = ::lineMakeCall(line, &slot->handle, dial_string.c_str(), country,
+                                     params.size() != 0 ? As<LINECALLPARAMS>(params) : nullptr);
   if (call) *call = slot->handle;
   if (result > 0) {
     slot->request = result;

@@ -54,16 +54,14 @@ class Win32Telephony : public Telephony {
   std::int32_t lineGetID(std::uint32_t line, std::uint32_t address, std::uint32_t call,
                          std::uint32_t select, Record& id,
                          const std::string& device_class) override;
-  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device,
-                                    std::uint32_t version, const std::string& canonical,
-                                    std::uint32_t card, std::uint32_t options,
-                                    Record& output) override;
+  std::int32_t lineTranslateAddress(std::uint32_t app, std::uint32_t device, std::uint32_t version,
+                                    const std::string& canonical, std::uint32_t card,
+                                    std::uint32_t options, Record& output) override;
   // *call gets what tapi32 wrote by the time the call returns (often nothing yet),
   // then the handle when the request completes, just before its LINE_REPLY reaches
   // the callback: the place must live until then, or until lineShutdown.
-  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call,
-                            const std::string& dial_string, std::uint32_t country,
-                            const Record& call_params) override;
+  std::int32_t lineMakeCall(std::uint32_t line, std::uint32_t* call, const std::string& dial_string,
+                            std::uint32_t country, const Record& call_params) override;
   std::int32_t lineDeallocateCall(std::uint32_t call) override;
   std::int32_t lineDrop(std::uint32_t call, const std::string& user_data) override;
 

@@ -71,33 +71,23 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   if (context->ended) return message == WM_SYSCOMMAND && IsProgramCommand(wparam);
   DialogEvents& events = *context->events;
   switch (message) {
-    case WM_INITDIALOG:
-      events.OnInitDialog();
-      return TRUE;
-    case WM_TIMER:
-      events.OnTimer(static_cast<std::uint32_t>(wparam));
-      return TRUE;
+    case WM_INITDIALOG: events.OnInitDialog(); return TRUE;
+    case WM_TIMER: events.OnTimer(static_cast<std::uint32_t>(wparam)); return TRUE;
     case WM_SYSCOMMAND:
       events.OnSysCommand(static_cast<std::uint32_t>(wparam));
       return IsProgramCommand(wparam);
-    case WM_COMMAND:
-      return OnCommand(events, LOWORD(wparam));
+    case WM_COMMAND: return OnCommand(events, LOWORD(wparam));
     // Another program's close (taskkill without /F, a scheduler ending the task) and
     // the end of the session stop a job as the close button does; the default would
     // take WM_CLOSE for Esc, which a running job ignores.
-    case WM_CLOSE:
-      events.OnSysCommand(SC_CLOSE);
-      return TRUE;
+    case WM_CLOSE: events.OnSysCommand(SC_CLOSE); return TRUE;
     case WM_ENDSESSION:
       // Windows may end the process as soon as this returns: the stop writes the
       // job's outcome before it hangs up.
       if (wparam != FALSE) events.OnSysCommand(SC_CLOSE);
       return TRUE;
-    case WM_NCDESTROY:
-      SetWindowLongPtrA(window, kContextOffset, 0);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_NCDESTROY: SetWindowLongPtrA(window, kContextOffset, 0); return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -153,13 +143,13 @@ std::string TextOf(HWND window) {
 Win32WindowSystem::Win32WindowSystem(Clock&, InstanceHandle instance)
     : instance_(reinterpret_cast<HINSTANCE>(instance)) {
   big_icon_ = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_KORVAL));
-  small_icon_ = static_cast<HICON>(
-      LoadImageA(instance_, MAKEINTRESOURCEA(IDI_KORVAL), IMAGE_ICON,
-                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  small_icon_ = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_KORVAL), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), 0));
   RegisterClasses(instance_, big_icon_, small_icon_);
   wake_event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  task_window_ = CreateWindowExA(0, kTaskWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                 nullptr, instance_, nullptr);
+  task_window_ = CreateWindowExA(0, kTaskWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 instance_, nullptr);
   SetWindowLongPtrA(task_window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -279,8 +269,7 @@ int Win32WindowSystem::MessageBox(WindowHandle owner, const std::string& text,
   return MessageBoxA(Hwnd(owner), text.c_str(), title.c_str(), style);
 }
 
-bool Win32WindowSystem::SetTimer(WindowHandle window, std::uint32_t id,
-                                 std::uint32_t period_ms) {
+bool Win32WindowSystem::SetTimer(WindowHandle window, std::uint32_t id, std::uint32_t period_ms) {
   return ::SetTimer(Hwnd(window), id, period_ms, nullptr) != 0;
 }
 
@@ -290,9 +279,7 @@ void Win32WindowSystem::KillTimer(WindowHandle window, std::uint32_t id) {
 
 void Win32WindowSystem::PumpMessage() { PumpTurn(kIdleWaitMaxMs); }
 
-void Win32WindowSystem::PumpMessageWithin(std::uint32_t wait_bound_ms) {
-  PumpTurn(wait_bound_ms);
-}
+void Win32WindowSystem::PumpMessageWithin(std::uint32_t wait_bound_ms) { PumpTurn(wait_bound_ms); }
 
 void Win32WindowSystem::PumpTurn(std::uint32_t wait_bound_ms) {
   ExpectMainThread("PumpMessage");
@@ -304,8 +291,7 @@ void Win32WindowSystem::PumpTurn(std::uint32_t wait_bound_ms) {
   }
   // A task whose message could not be queued still runs.
   if (RunPostedTask() || wait_bound_ms == 0) return;
-  MsgWaitForMultipleObjectsEx(1, &wake_event_, wait_bound_ms, QS_ALLINPUT,
-                              MWMO_INPUTAVAILABLE);
+  MsgWaitForMultipleObjectsEx(1, &wake_event_, wait_bound_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void Win32WindowSystem::Post(std::function<void()> task) {

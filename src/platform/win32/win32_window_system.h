@@ -62,8 +62,8 @@ class Win32WindowSystem final : public WindowSystem {
   void EchoList(WindowHandle window);
 
   HINSTANCE instance_;
-  HICON big_icon_ = nullptr;    // shared: the system frees it
-  HICON small_icon_ = nullptr;  // ours
+  HICON big_icon_ = nullptr;     // shared: the system frees it
+  HICON small_icon_ = nullptr;   // ours
   HANDLE wake_event_ = nullptr;  // auto-reset: Wake ends one idle block
   HWND task_window_ = nullptr;   // message-only: modal loops dispatch to it too
 

@@ -45,8 +45,12 @@ TEST(HayesTextTest, ReadsTheRateOfAConnection) {
     const char* line;
     std::uint32_t rate;
   } cases[] = {
-      {"CONNECT", 0},           {"CONNECT 9600", 9600}, {"CONNECT 2400/REL", 2400},
-      {"CONNECT  1200", 1200},  {"CONNECT V22", 0},     {"BUSY", 0},
+      {"CONNECT", 0},
+      {"CONNECT 9600", 9600},
+      {"CONNECT 2400/REL", 2400},
+      {"CONNECT  1200", 1200},
+      {"CONNECT V22", 0},
+      {"BUSY", 0},
       {"CONNECT 99999999999", 999999999},
   };
   for (const auto& c : cases) EXPECT_EQ(ConnectRate(c.line), c.rate) << c.line;
@@ -57,10 +61,14 @@ TEST(HayesTextTest, GivesTheDisconnectModeOfEachFailure) {
     ModemReply reply;
     std::uint32_t mode;
   } cases[] = {
-      {ModemReply::kBusy, 0x20},       {ModemReply::kNoAnswer, 0x40},
-      {ModemReply::kNoDialtone, 0x1000}, {ModemReply::kError, 0x80},
-      {ModemReply::kNoCarrier, 0x800}, {ModemReply::kDelayed, 0x800},
-      {ModemReply::kOk, 0},            {ModemReply::kConnect, 0},
+      {ModemReply::kBusy, 0x20},
+      {ModemReply::kNoAnswer, 0x40},
+      {ModemReply::kNoDialtone, 0x1000},
+      {ModemReply::kError, 0x80},
+      {ModemReply::kNoCarrier, 0x800},
+      {ModemReply::kDelayed, 0x800},
+      {ModemReply::kOk, 0},
+      {ModemReply::kConnect, 0},
       {ModemReply::kNone, 0},
   };
   for (const auto& c : cases) {

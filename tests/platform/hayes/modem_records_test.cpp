@@ -54,7 +54,8 @@ TEST(ModemRecordsTest, TranslatesCanonicalAddressesAsDialledFromFrance) {
 }
 
 TEST(ModemRecordsTest, RefusesMalformedCanonicalAddresses) {
-  for (const char* bad : {"", "+", "+ (0) 123", "+33 (0 123", "+33 (0A) 123", "+33 (0) ", "+33 (0) 12X4"}) {
+  for (const char* bad :
+       {"", "+", "+ (0) 123", "+33 (0 123", "+33 (0A) 123", "+33 (0) ", "+33 (0) 12X4"}) {
     EXPECT_FALSE(TranslateAddress(bad).has_value()) << bad;
   }
 }

@@ -138,16 +138,18 @@ class ConsoleStatusLineTest : public ::testing::Test {
 TEST_F(ConsoleStatusLineTest, DrawnInPlaceOnATerminalAndErasedBeforeAnythingElse) {
   ASSERT_NO_FATAL_FAILURE(ErrOnTerminal());
   ASSERT_NO_FATAL_FAILURE(DriveATransfer());
-  const std::string first = "Envoi : 0/4 enregistrements, -- o/s, \xC3\251coul\xC3\xA9 00:00, reste --:--";
-  const std::string second = "Envoi : 2/4 enregistrements, 160 o/s, \xC3\251coul\xC3\xA9 00:02, reste 00:02";
-  const std::string third = "R\xC3\251ception : 153 600 octets, 12,5 Ko/s, \xC3\251coul\xC3\xA9 00:12";
+  const std::string first =
+      "Envoi : 0/4 enregistrements, -- o/s, \xC3\251coul\xC3\xA9 00:00, reste --:--";
+  const std::string second =
+      "Envoi : 2/4 enregistrements, 160 o/s, \xC3\251coul\xC3\xA9 00:02, reste 00:02";
+  const std::string third =
+      "R\xC3\251ception : 153 600 octets, 12,5 Ko/s, \xC3\251coul\xC3\xA9 00:12";
   const auto erase = [](std::size_t characters) {
     return "\r" + std::string(characters, ' ') + "\r";
   };
   // Widths in characters: each "é" is one.
   EXPECT_EQ(Drain(reader_), "\r" + first + "\r" + second + erase(second.size() - 2) +
-                                "[Communication] Texte\n" + "\r" + third +
-                                erase(third.size() - 3));
+                                "[Communication] Texte\n" + "\r" + third + erase(third.size() - 3));
   std::rewind(out_);
   EXPECT_EQ(std::fgetc(out_), EOF) << "the status line reached standard output";
 }

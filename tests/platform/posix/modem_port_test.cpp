@@ -1,7 +1,7 @@
 #include "platform/posix/modem_port.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -365,8 +365,8 @@ TEST_F(ModemPortTest, AReadWaitingOnAQuietPortComesBackWhenTheLinkStops) {
        [](ModemPorts& ports, ModemDevice& device, PortHandle) { ports.Forget(&device); },
        std::nullopt, true},
       {"carrier lost", false,
-       [](ModemPorts&, ModemDevice& device, PortHandle) { device.NoteHangUp(); },
-       std::nullopt, false},
+       [](ModemPorts&, ModemDevice& device, PortHandle) { device.NoteHangUp(); }, std::nullopt,
+       false},
   };
   // One port throughout: the lost carrier comes last.
   for (const CancelCase& c : cases) {
@@ -385,7 +385,9 @@ TEST_F(ModemPortTest, AReadWaitingOnAQuietPortComesBackWhenTheLinkStops) {
     if (!c.before_read) c.stop(patient, *device_, reader);
     EXPECT_TRUE(Eventually([&] { return done.load(); }, 20'000)) << c.name;
     read_thread.join();
-    if (c.status) { EXPECT_EQ(status, *c.status) << c.name; }
+    if (c.status) {
+      EXPECT_EQ(status, *c.status) << c.name;
+    }
     EXPECT_EQ(got, 0u) << c.name;
     if (!c.line_up) {
       EXPECT_TRUE(device_->hung_up()) << c.name;

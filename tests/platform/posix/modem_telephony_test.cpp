@@ -1,7 +1,7 @@
 #include "platform/posix/modem_telephony.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -156,7 +156,7 @@ class FakeModem {
   int keeper_ = -1;
   int stop_ = -1;
   std::string path_;
-  std::string line_;  // the fake's thread only
+  std::string line_;      // the fake's thread only
   bool dialing_ = false;  // the fake's thread only
   std::atomic<bool> online_{false};
   mutable std::mutex mutex_;
@@ -262,8 +262,8 @@ class ModemTelephonyTest : public testing::Test {
     EXPECT_EQ(telephony_->lineInitialize(
                   &app_, 0,
                   [this, main_thread](std::uint32_t device, std::uint32_t message,
-                                      std::uintptr_t instance, std::uintptr_t p1,
-                                      std::uintptr_t p2, std::uintptr_t p3) {
+                                      std::uintptr_t instance, std::uintptr_t p1, std::uintptr_t p2,
+                                      std::uintptr_t p3) {
                     EXPECT_EQ(std::this_thread::get_id(), main_thread);
                     EXPECT_EQ(instance, 0x55u);
                     events_.push_back({device, message, p1, p2, p3});
@@ -274,10 +274,10 @@ class ModemTelephonyTest : public testing::Test {
   }
   std::uint32_t OpenLine() {
     std::uint32_t line = 0;
-    EXPECT_EQ(telephony_->lineOpen(app_, 0, &line, kApiVersion14, 0, 0x55,
-                                   kCallPrivilegeOwner | kCallPrivilegeMonitor,
-                                   kMediaModeDataModem),
-              0);
+    EXPECT_EQ(
+        telephony_->lineOpen(app_, 0, &line, kApiVersion14, 0, 0x55,
+                             kCallPrivilegeOwner | kCallPrivilegeMonitor, kMediaModeDataModem),
+        0);
     return line;
   }
   Record CallParams() {
@@ -390,7 +390,8 @@ TEST_F(ModemTelephonyTest, TheDeviceRecordsAreReadByGrowing) {
   std::uint32_t version = 0;
   EXPECT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, 0x00020000, 0x00030000, &version),
             kLineErrIncompatibleApiVersion);
-  ASSERT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, kApiVersion14, kApiVersion14, &version), 0);
+  ASSERT_EQ(telephony_->lineNegotiateAPIVersion(app_, 0, kApiVersion14, kApiVersion14, &version),
+            0);
   EXPECT_EQ(version, kApiVersion14);
 
   const struct {
@@ -482,12 +483,13 @@ TEST_F(ModemTelephonyTest, ProgramsSpreadOverTheModemsAndTheLastFindsNoneFree) {
   QuickWindows other_windows(clock_);
   ModemTelephony other(profiles_, other_windows, diagnostics_, ports_, QuickOptions(locks_));
   std::uint32_t other_app = 0, count = 0, other_line = 0;
-  ASSERT_EQ(other.lineInitialize(&other_app, 0, [](auto...) {}, "autre", &count), 0);
+  ASSERT_EQ(other.lineInitialize(
+                &other_app, 0, [](auto...) {}, "autre", &count),
+            0);
   EXPECT_EQ(count, 1u);
   EXPECT_TRUE(fs::exists(lock1));
   EXPECT_EQ(diagnostics_.All(), "");  // a busy first modem is no fault here
-  ASSERT_EQ(other.lineOpen(other_app, 0, &other_line, kApiVersion14, 0, 0, 6,
-                           kMediaModeDataModem),
+  ASSERT_EQ(other.lineOpen(other_app, 0, &other_line, kApiVersion14, 0, 0, 6, kMediaModeDataModem),
             0);
   Record id(256);
   ASSERT_EQ(other.lineGetID(other_line, 0, 0, kCallSelectLine, id, kDataModemClass), 0);
@@ -496,11 +498,14 @@ TEST_F(ModemTelephonyTest, ProgramsSpreadOverTheModemsAndTheLastFindsNoneFree) {
 
   ModemTelephony third(profiles_, other_windows, diagnostics_, ports_, QuickOptions(locks_));
   std::uint32_t third_app = 0;
-  EXPECT_EQ(third.lineInitialize(&third_app, 0, [](auto...) {}, "troisi\xE8me", &count),
+  EXPECT_EQ(third.lineInitialize(
+                &third_app, 0, [](auto...) {}, "troisi\xE8me", &count),
             kLineErrResourceUnavail);
   const std::string warnings = diagnostics_.All();
-  EXPECT_NE(warnings.find("MODEM0 (" + modem_->path() + ") est d\xE9j\xE0 utilis\xE9 par un "
-                          "autre programme (processus " + std::to_string(::getpid()) + ")"),
+  EXPECT_NE(warnings.find("MODEM0 (" + modem_->path() +
+                          ") est d\xE9j\xE0 utilis\xE9 par un "
+                          "autre programme (processus " +
+                          std::to_string(::getpid()) + ")"),
             std::string::npos)
       << warnings;
   EXPECT_NE(warnings.find("MODEM1 (" + second_modem.path() + ")"), std::string::npos);
@@ -508,7 +513,9 @@ TEST_F(ModemTelephonyTest, ProgramsSpreadOverTheModemsAndTheLastFindsNoneFree) {
 
   ASSERT_EQ(telephony_->lineShutdown(app_), 0);
   EXPECT_FALSE(fs::exists(lock0));
-  ASSERT_EQ(third.lineInitialize(&third_app, 0, [](auto...) {}, "troisi\xE8me", &count), 0);
+  ASSERT_EQ(third.lineInitialize(
+                &third_app, 0, [](auto...) {}, "troisi\xE8me", &count),
+            0);
   EXPECT_TRUE(fs::exists(lock0));
   EXPECT_EQ(third.lineShutdown(third_app), 0);
   EXPECT_EQ(other.lineShutdown(other_app), 0);
@@ -601,8 +608,7 @@ TEST_F(ModemTelephonyTest, AConnectedCallCarriesTheDataThatCameWithConnect) {
   ASSERT_EQ(telephony_->lineGetAddressStatus(line, 0, status), 0);
   EXPECT_EQ(status.Get32(field::kAddrStatusFeatures), 0u);
   std::uint32_t second = 0;
-  EXPECT_EQ(telephony_->lineMakeCall(line, &second, "T0456", 0, CallParams()),
-            kLineErrCallUnavail);
+  EXPECT_EQ(telephony_->lineMakeCall(line, &second, "T0456", 0, CallParams()), kLineErrCallUnavail);
 }
 
 TEST_F(ModemTelephonyTest, TheModemsVerdictBecomesTheDisconnectMode) {
@@ -706,12 +712,13 @@ TEST_F(ModemTelephonyTest, DroppingWhileDiallingStopsTheDial) {
   UseModem({true, "\r\nOK\r\n", ""});
   std::uint32_t count = 0, line = 0, call = 0;
   std::vector<std::uintptr_t> states;
-  ASSERT_EQ(patient.lineInitialize(&app_, 0,
-                                   [&](std::uint32_t, std::uint32_t message, std::uintptr_t,
-                                       std::uintptr_t state, std::uintptr_t, std::uintptr_t) {
-                                     if (message == kLineCallState) states.push_back(state);
-                                   },
-                                   "korvalcom", &count),
+  ASSERT_EQ(patient.lineInitialize(
+                &app_, 0,
+                [&](std::uint32_t, std::uint32_t message, std::uintptr_t, std::uintptr_t state,
+                    std::uintptr_t, std::uintptr_t) {
+                  if (message == kLineCallState) states.push_back(state);
+                },
+                "korvalcom", &count),
             0);
   ASSERT_EQ(patient.lineOpen(app_, 0, &line, kApiVersion14, 0, 0, 6, kMediaModeDataModem), 0);
   ASSERT_GT(patient.lineMakeCall(line, &call, "T0123", 0, CallParams()), 0);
@@ -748,8 +755,7 @@ TEST_F(ModemTelephonyTest, RefusesDialStringsThatAreNoDataCall) {
   const std::uint32_t line = OpenLine();
   for (const char* dial : {"", "T0123;", "T01\r23"}) {
     std::uint32_t call = 0;
-    EXPECT_EQ(telephony_->lineMakeCall(line, &call, dial, 0, CallParams()),
-              kLineErrInvalAddress)
+    EXPECT_EQ(telephony_->lineMakeCall(line, &call, dial, 0, CallParams()), kLineErrInvalAddress)
         << dial;
   }
   Record voice = CallParams();

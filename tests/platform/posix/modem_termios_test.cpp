@@ -21,8 +21,8 @@ TEST(ModemTermiosTest, MapsRatesBothWays) {
   const struct {
     std::uint32_t bps;
     bool known;
-  } cases[] = {{300, true}, {1200, true}, {2400, true}, {9600, true}, {19200, true},
-               {57600, true}, {115200, true}, {0, false}, {9601, false}, {14400, false}};
+  } cases[] = {{300, true},   {1200, true},   {2400, true}, {9600, true},  {19200, true},
+               {57600, true}, {115200, true}, {0, false},   {9601, false}, {14400, false}};
   for (const auto& c : cases) {
     const std::optional<speed_t> speed = SpeedFromBps(c.bps);
     EXPECT_EQ(speed.has_value(), c.known) << c.bps;
@@ -52,8 +52,8 @@ TEST(ModemTermiosTest, ConfigurationBlockRoundTripsAndRejectsStrangers) {
   ASSERT_TRUE(loaded.has_value());
   EXPECT_EQ(std::memcmp(&*loaded, &settings, sizeof settings), 0);
 
-  for (const std::string& bad : {std::string(), block.substr(1), block + "x",
-                                 "X" + block.substr(1)}) {
+  for (const std::string& bad :
+       {std::string(), block.substr(1), block + "x", "X" + block.substr(1)}) {
     EXPECT_FALSE(LoadSettingsBlock(bad).has_value()) << bad.size();
   }
 }
@@ -111,10 +111,8 @@ TEST(ModemTermiosTest, RefusesWhatThePortCannotDo) {
     std::uint32_t value;
     bool wide;
   } cases[] = {
-      {field::kConfigByteSize, 9, false},
-      {field::kConfigByteSize, 4, false},
-      {field::kConfigParity, 5, false},
-      {field::kConfigStopBits, dcb::kOne5StopBits, false},
+      {field::kConfigByteSize, 9, false},   {field::kConfigByteSize, 4, false},
+      {field::kConfigParity, 5, false},     {field::kConfigStopBits, dcb::kOne5StopBits, false},
       {kDcb + dcb::kBaudRate, 14400, true},
   };
   for (const auto& c : cases) {

@@ -1,10 +1,10 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>

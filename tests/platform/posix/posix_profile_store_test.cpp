@@ -216,7 +216,11 @@ TEST_F(PosixProfileStoreTest, FindsTheSystemProfile) {
   } cases[] = {
       {"named", named, Path("xdg"), Path("home"), {named, xdg_file}, named},
       {"named with trailing blanks", named + "  ", unset, unset, {named}, named},
-      {"named but missing: no fallback", Path("gone.ini"), Path("xdg"), unset, {xdg_file},
+      {"named but missing: no fallback",
+       Path("gone.ini"),
+       Path("xdg"),
+       unset,
+       {xdg_file},
        Path("gone.ini")},
       {"empty name counts as unset", "", Path("xdg"), unset, {xdg_file}, xdg_file},
       {"XDG", unset, Path("xdg"), Path("home"), {xdg_file, home_file}, xdg_file},

@@ -119,7 +119,7 @@ TEST_F(SimSerialTest, DeliveriesReachTheReaderBeforeTheMainThreadGoesOn) {
 struct ChunkCase {
   const char* name;
   std::size_t size;
-  std::size_t chunk;          // 0: one Deliver
+  std::size_t chunk;  // 0: one Deliver
   std::uint64_t interval_ms;
   std::vector<std::size_t> reads;
   std::vector<std::uint64_t> read_times;
@@ -375,15 +375,15 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SimSerialWriteTest,
     ::testing::Values(
         WriteCase{"Plain", {}, IoMode::kPlain, false, IoStatus::kDone, 6, true, 0, "PROF7\r"},
-        WriteCase{"Pending", {}, IoMode::kOverlapped, true, IoStatus::kPending, 6, true, 0,
-                  "PROF7\r"},
+        WriteCase{
+            "Pending", {}, IoMode::kOverlapped, true, IoStatus::kPending, 6, true, 0, "PROF7\r"},
         WriteCase{"Short", SimWriteFault{Kind::kShort, 2, 0}, IoMode::kPlain, false,
                   IoStatus::kDone, 2, true, 0, "PR"},
         WriteCase{"Fails", SimWriteFault{Kind::kFail, 0, kErrorGenFailure}, IoMode::kOverlapped,
                   false, IoStatus::kFailed, 0, true, kErrorGenFailure, ""},
         WriteCase{"WaitFails", SimWriteFault{Kind::kWaitFail, 3, kErrorOperationAborted},
-                  IoMode::kOverlapped, false, IoStatus::kPending, 3, false,
-                  kErrorOperationAborted, "PRO"},
+                  IoMode::kOverlapped, false, IoStatus::kPending, 3, false, kErrorOperationAborted,
+                  "PRO"},
         WriteCase{"WaitFailPlain", SimWriteFault{Kind::kWaitFail, 0, kErrorGenFailure},
                   IoMode::kPlain, false, IoStatus::kFailed, 0, true, kErrorGenFailure, ""}),
     [](const auto& info) { return std::string(info.param.name); });

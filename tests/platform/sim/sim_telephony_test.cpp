@@ -26,8 +26,8 @@ struct Seen {
 };
 
 std::ostream& operator<<(std::ostream& out, const Seen& s) {
-  return out << "{dev " << s.device << " msg " << s.message << " " << std::hex << s.param1
-             << " " << s.param2 << " " << s.param3 << std::dec << " @" << s.at_ms << "}";
+  return out << "{dev " << s.device << " msg " << s.message << " " << std::hex << s.param1 << " "
+             << s.param2 << " " << s.param3 << std::dec << " @" << s.at_ms << "}";
 }
 
 class SimTelephonyTest : public ::testing::Test {
@@ -118,7 +118,9 @@ TEST_P(SimTelephonyGrowTest, FirstReadAsksForMoreSecondReadFills) {
   EXPECT_EQ(c.data(sized), c.expected);
 }
 
-std::string Field32(const Record& r, std::uint32_t offset) { return std::to_string(r.Get32(offset)); }
+std::string Field32(const Record& r, std::uint32_t offset) {
+  return std::to_string(r.Get32(offset));
+}
 
 std::string VarString(const Record& r) {
   return r.Bytes(r.Get32(field::kVarStringOffset), r.Get32(field::kVarStringSize));
@@ -145,16 +147,16 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  [](const Record& r) { return Field32(r, field::kUsedSize); },
                  std::to_string(kTranslateCapsSize + SimRecordExtra{}.translate_caps)},
-        GrowCase{"LineDevStatus", kLineDevStatusSize,
-                 [](SimTelephonyTest& t, Record& r) { return t.tel.lineGetLineDevStatus(t.line, r); },
-                 [](const Record& r) { return Field32(r, field::kUsedSize); },
-                 std::to_string(kLineDevStatusSize + SimRecordExtra{}.line_dev_status)},
-        GrowCase{"AddressStatus", kAddressStatusSize,
-                 [](SimTelephonyTest& t, Record& r) {
-                   return t.tel.lineGetAddressStatus(t.line, 0, r);
-                 },
-                 [](const Record& r) { return Field32(r, field::kAddrStatusFeatures); },
-                 std::to_string(kAddrFeatureMakeCall)},
+        GrowCase{
+            "LineDevStatus", kLineDevStatusSize,
+            [](SimTelephonyTest& t, Record& r) { return t.tel.lineGetLineDevStatus(t.line, r); },
+            [](const Record& r) { return Field32(r, field::kUsedSize); },
+            std::to_string(kLineDevStatusSize + SimRecordExtra{}.line_dev_status)},
+        GrowCase{
+            "AddressStatus", kAddressStatusSize,
+            [](SimTelephonyTest& t, Record& r) { return t.tel.lineGetAddressStatus(t.line, 0, r); },
+            [](const Record& r) { return Field32(r, field::kAddrStatusFeatures); },
+            std::to_string(kAddrFeatureMakeCall)},
         GrowCase{"DevConfig", kVarStringSize,
                  [](SimTelephonyTest& t, Record& r) {
                    return t.tel.lineGetDevConfig(0, r, kDataModemClass);
@@ -257,8 +259,8 @@ TEST_P(SimTelephonyScriptTest, ReadyMadeScriptsEndAsTheyShould) {
   ASSERT_FALSE(seen.empty());
   const Seen& last = seen.back();
   EXPECT_EQ(last.message, c.last_message);
-  EXPECT_EQ(last.param1, c.last_message == kLineReply ? static_cast<std::uintptr_t>(request)
-                                                      : c.last_param1);
+  EXPECT_EQ(last.param1,
+            c.last_message == kLineReply ? static_cast<std::uintptr_t>(request) : c.last_param1);
   EXPECT_EQ(last.param2, c.last_param2);
   EXPECT_LE(last.at_ms - c.last_at_ms, 1u);
   EXPECT_EQ(tel.CallStateOf(call), c.state_after);
@@ -269,8 +271,7 @@ TEST_P(SimTelephonyScriptTest, ReadyMadeScriptsEndAsTheyShould) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SimTelephonyScriptTest,
     ::testing::Values(
-        ScriptCase{"Busy", BusyCall(2000), kLineCallState, kCallStateBusy, 0, 2000,
-                   kCallStateBusy},
+        ScriptCase{"Busy", BusyCall(2000), kLineCallState, kCallStateBusy, 0, 2000, kCallStateBusy},
         ScriptCase{"DisconnectedBusy", DisconnectedCall(kDisconnectBusy, 2500), kLineCallState,
                    kCallStateDisconnected, kDisconnectBusy, 2500, kCallStateDisconnected},
         ScriptCase{"NoAnswer", DisconnectedCall(kDisconnectNoAnswer), kLineCallState,
@@ -353,12 +354,18 @@ TEST_P(SimTelephonyDropTest, DropEndsTheCallAndTheLinkAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SimTelephonyDropTest,
-    ::testing::Values(
-        DropCase{"Connected", true, 5000, {kCallStateDisconnected, kCallStateIdle},
-                 {"connect @3000", "hang-up @5000"}},
-        DropCase{"WhileDialing", true, 900, {kCallStateDisconnected, kCallStateIdle}, {}},
-        DropCase{"NeverIdle", false, 5000, {kCallStateDisconnected},
-                 {"connect @3000", "hang-up @5000"}}),
+    ::testing::Values(DropCase{"Connected",
+                               true,
+                               5000,
+                               {kCallStateDisconnected, kCallStateIdle},
+                               {"connect @3000", "hang-up @5000"}},
+                      DropCase{
+                          "WhileDialing", true, 900, {kCallStateDisconnected, kCallStateIdle}, {}},
+                      DropCase{"NeverIdle",
+                               false,
+                               5000,
+                               {kCallStateDisconnected},
+                               {"connect @3000", "hang-up @5000"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimTelephonyTest, AFarEndHangUpWaitsForTheDropToGoIdle) {
@@ -435,14 +442,20 @@ INSTANTIATE_TEST_SUITE_P(
         TranslateCase{"Local", "+33 (0) 0123", {}, {}, 0, "000123"},
         TranslateCase{"LocalNumber", "+33 (0) 3613", {}, {}, 0, "003613"},
         TranslateCase{"OtherArea", "+33 (1) 45678901", {}, {}, 0, "0145678901"},
-        TranslateCase{"Abroad", "+44 (20) 79460000", {}, {}, 0, "0044207946" "0000"},
+        TranslateCase{"Abroad",
+                      "+44 (20) 79460000",
+                      {},
+                      {},
+                      0,
+                      "0044207946"
+                      "0000"},
         // A form the program never builds: the local rule of the modem providers.
         TranslateCase{"NoArea", "+33 3613", {}, {}, 0, "3613"},
         TranslateCase{"NotCanonical", "3613", {}, {}, 0, "3613"},
         TranslateCase{"Scripted", "+33 (0) 0123", "9W0123", {}, 0, "9W0123"},
         TranslateCase{"Malformed", "+ (0) 1", {}, {}, kLineErrInvalAddress, ""},
-        TranslateCase{"Fails", "+33 (0) 0123", {}, {kLineErrInvalAddress}, kLineErrInvalAddress,
-                      ""}),
+        TranslateCase{
+            "Fails", "+33 (0) 0123", {}, {kLineErrInvalAddress}, kLineErrInvalAddress, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimTelephonyTest, ReinitAnswersComeFirstThenTheScriptedOutcome) {

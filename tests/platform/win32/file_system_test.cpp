@@ -80,8 +80,8 @@ TEST(Win32FileSystemTest, RefusesWhatIsNoFile) {
   } cases[] = {
       {"a missing file", folder / "missing.txt", true, OpenProblem::kMissing,
        "fichier introuvable"},
-      {"a file in a missing folder", folder / "missing\\file.txt", false,
-       OpenProblem::kMissing, "dossier introuvable"},
+      {"a file in a missing folder", folder / "missing\\file.txt", false, OpenProblem::kMissing,
+       "dossier introuvable"},
       {"a folder", folder.path().string(), false, OpenProblem::kFolder, "acc\xE8s refus\xE9"},
       {"a device", "NUL", false, OpenProblem::kNotAFile, "ce n'est pas un fichier ordinaire"},
       {"an empty path", "", false, OpenProblem::kMissing, "nom de fichier incorrect"},

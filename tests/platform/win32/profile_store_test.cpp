@@ -60,8 +60,9 @@ TEST(Win32ProfileStoreTest, ReadsTheSystemProfile) {
     std::size_t capacity;
     std::string expected;
   } cases[] = {
-      {"NUMTRANSPAC", 12, "3600"}, {"numtranspac", 3, "36"}, {"PROFIL7", 12, "oui"},
-      {"NUI", 12, ""},             {"NUMTRANSPAC", 0, ""},
+      {"NUMTRANSPAC", 12, "3600"}, {"numtranspac", 3, "36"},
+      {"PROFIL7", 12, "oui"},      {"NUI", 12, ""},
+      {"NUMTRANSPAC", 0, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(store.ReadSystem(section, c.key, c.capacity), c.expected) << c.key;

@@ -48,8 +48,8 @@ bool MakeRaw(SerialPorts& serial, HANDLE port) {
          serial.SetCommTimeouts(AsPort(port), {kMaxDword, 0, 0, 0, 0});
 }
 
-std::size_t ReadOnce(SerialPorts& serial, HANDLE port, char* bytes, std::size_t count,
-                     IoMode mode, bool* failed) {
+std::size_t ReadOnce(SerialPorts& serial, HANDLE port, char* bytes, std::size_t count, IoMode mode,
+                     bool* failed) {
   std::size_t got = 0;
   IoStatus status = serial.Read(AsPort(port), bytes, count, &got, mode);
   if (status == IoStatus::kPending && !serial.WaitRead(AsPort(port), &got)) {
@@ -66,8 +66,7 @@ std::string ReadUpTo(SerialPorts& serial, HANDLE port, std::size_t want, DWORD b
   while (text.size() < want && GetTickCount() - start < bound_ms) {
     char chunk[200];
     bool failed = false;
-    text.append(chunk, ReadOnce(serial, port, chunk, sizeof chunk, IoMode::kOverlapped,
-                                &failed));
+    text.append(chunk, ReadOnce(serial, port, chunk, sizeof chunk, IoMode::kOverlapped, &failed));
   }
   return text;
 }
@@ -123,9 +122,9 @@ TEST_F(Win32SerialTest, IdleReadsWaitAndEndEmptyOnCancel) {
     IoMode mode;
     int cancel_after_ms;  // -1: no cancel
   };
-  for (const Row row : {Row{IoMode::kOverlapped, -1}, Row{IoMode::kPlain, -1},
-                        Row{IoMode::kOverlapped, 0}, Row{IoMode::kOverlapped, 50},
-                        Row{IoMode::kPlain, 50}}) {
+  for (const Row row :
+       {Row{IoMode::kOverlapped, -1}, Row{IoMode::kPlain, -1}, Row{IoMode::kOverlapped, 0},
+        Row{IoMode::kOverlapped, 50}, Row{IoMode::kPlain, 50}}) {
     if (row.cancel_after_ms == 0) {
       ASSERT_TRUE(serial_.CancelRead(AsPort(com1_)));
     }
@@ -156,8 +155,8 @@ TEST_F(Win32SerialTest, IdleReadsWaitAndEndEmptyOnCancel) {
 class PortGivingTelephony final : public Win32Telephony {
  public:
   explicit PortGivingTelephony(HANDLE port) : port_(port) {}
-  std::int32_t lineGetID(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                         Record& id, const std::string&) override {
+  std::int32_t lineGetID(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, Record& id,
+                         const std::string&) override {
     const std::string name("COM1\0", 5);
     id.Set32(field::kNeededSize, kVarStringSize + 4 + name.size());
     if (id.TotalSize() < id.NeededSize()) return 0;
@@ -199,8 +198,9 @@ TEST_F(Win32SerialTest, ReadThreadServesThePortAndStopsWhenTheLinkIsCleared) {
   process.line.port_properties = properties;
   process.job.is_windows_nt = true;
   process.call.link_active = true;
-  auto reader = process.os.threads.Start(
-      [&process] { return link::ReadThread(process, {&line::GetPortHandle, &line::OnPortLost}); });
+  auto reader = process.os.threads.Start([&process] {
+    return link::ReadThread(process, {&line::GetPortHandle, &line::OnPortLost});
+  });
   ASSERT_TRUE(reader);
 
   ASSERT_TRUE(WriteAll(serial_, com2_, "TRANSPAC\r"));
@@ -226,8 +226,8 @@ TEST_F(Win32SerialTest, ReadThreadServesThePortAndStopsWhenTheLinkIsCleared) {
 // call fails with ERROR_INVALID_HANDLE and leaves the object alone.
 TEST_F(Win32SerialTest, RefusesWhatIsNotAnOpenPort) {
   HANDLE copy = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), com1_, GetCurrentProcess(), &copy, 0,
-                              FALSE, DUPLICATE_SAME_ACCESS));
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), com1_, GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
   ASSERT_TRUE(serial_.ClearCommError(AsPort(copy)));
   ASSERT_TRUE(serial_.CloseHandle(AsPort(copy)));
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -240,11 +240,9 @@ TEST_F(Win32SerialTest, RefusesWhatIsNotAnOpenPort) {
     Record properties(kCommPropFirstSize);
     properties.Set16(field::kPropPacketLength, kCommPropFirstSize);
     const bool refused[] = {
-        serial_.Read(port, chunk, sizeof chunk, &count, IoMode::kOverlapped) ==
-            IoStatus::kFailed,
+        serial_.Read(port, chunk, sizeof chunk, &count, IoMode::kOverlapped) == IoStatus::kFailed,
         !serial_.WaitRead(port, &count),
-        serial_.Write(port, chunk, sizeof chunk, &count, IoMode::kOverlapped) ==
-            IoStatus::kFailed,
+        serial_.Write(port, chunk, sizeof chunk, &count, IoMode::kOverlapped) == IoStatus::kFailed,
         !serial_.GetCommProperties(port, properties),
         !serial_.SetCommTimeouts(port, {kMaxDword, 0, 0, 0, 0}),
         !serial_.ClearCommError(port),

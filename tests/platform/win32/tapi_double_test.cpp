@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <mcx.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +20,6 @@
 
 #include "win32_test_support.h"
 
-
 namespace korval::platform::win32 {
 namespace {
 
@@ -31,7 +30,7 @@ struct Event {
 std::vector<Event> events;  // written by the callback, on the test's thread
 
 void CALLBACK Recorded(DWORD device, DWORD message, DWORD_PTR, DWORD_PTR p1, DWORD_PTR p2,
-                     DWORD_PTR p3) {
+                       DWORD_PTR p3) {
   events.push_back({GetCurrentThreadId(), device, message, p1, p2, p3});
 }
 
@@ -42,8 +41,8 @@ bool PumpUntil(Done done, DWORD bound_ms) {
   while (!done()) {
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
-                              QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)), QS_ALLINPUT);
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   }
@@ -76,7 +75,8 @@ void Write(HANDLE port, const std::string& text) {
   overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD count = 0;
   if (!WriteFile(port, text.data(), static_cast<DWORD>(text.size()), &count, &overlapped) &&
-      GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0) {
+      GetLastError() == ERROR_IO_PENDING &&
+      WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0) {
     CancelIo(port);
   }
   GetOverlappedResult(port, &overlapped, &count, TRUE);
@@ -146,7 +146,6 @@ class ScriptedModem {
   std::thread thread_;
 };
 
-
 // The double's entry points. The test program imports Wine's tapi32 itself: the
 // double is loaded under a name of its own, so that the two stay apart.
 struct DoubleApi {
@@ -177,8 +176,8 @@ struct DoubleApi {
     return take(initialize, "lineInitialize") && take(shutdown, "lineShutdown") &&
            take(open, "lineOpenA") && take(close, "lineClose") &&
            take(get_config, "lineGetDevConfig") && take(set_config, "lineSetDevConfig") &&
-           take(make_call, "lineMakeCall") && take(get_id, "lineGetID") &&
-           take(drop, "lineDrop") && take(deallocate, "lineDeallocateCall");
+           take(make_call, "lineMakeCall") && take(get_id, "lineGetID") && take(drop, "lineDrop") &&
+           take(deallocate, "lineDeallocateCall");
   }
 };
 
@@ -216,8 +215,8 @@ class TapiDoubleTest : public testing::Test {
     WriteProfileStringA("MODEM0", "Port", "COM1");
     WriteProfileStringA("MODEM0", "Vitesse", "9600");
     WriteProfileStringA("MODEM0", "Init", "ATZ");
-    peer_port_ = CreateFileA("\\\\.\\COM2", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    peer_port_ = CreateFileA("\\\\.\\COM2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, peer_port_);
     COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 100, 0, 5000};
     SetCommTimeouts(peer_port_, &timeouts);
@@ -283,8 +282,8 @@ TEST_F(TapiDoubleTest, DialsAndReportsEachVerdictAsTheApiDoes) {
   };
   HLINEAPP app = 0;
   DWORD devices = 0;
-  ASSERT_EQ(0, api_.initialize(&app, GetModuleHandleA(nullptr), &Recorded, "TAPIProcess",
-                               &devices));
+  ASSERT_EQ(0,
+            api_.initialize(&app, GetModuleHandleA(nullptr), &Recorded, "TAPIProcess", &devices));
   ASSERT_EQ(1u, devices);
   ShortenDialWait();
   HLINE line = 0;
@@ -297,8 +296,8 @@ TEST_F(TapiDoubleTest, DialsAndReportsEachVerdictAsTheApiDoes) {
     HCALL call = 0;
     const LONG request = api_.make_call(line, &call, "T0123", 0, nullptr);
     ASSERT_GT(request, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !States().empty() && States().back() == c.state; },
-                          kCallBoundMs));
+    ASSERT_TRUE(
+        PumpUntil([&] { return !States().empty() && States().back() == c.state; }, kCallBoundMs));
     EXPECT_TRUE(Saw(LINE_REPLY, static_cast<DWORD_PTR>(request)));
     EXPECT_EQ(States(), (std::vector<DWORD_PTR>{LINECALLSTATE_DIALING, c.state}));
     EXPECT_EQ(Taken(LINE_CALLSTATE).front().param3, DWORD_PTR{LINECALLPRIVILEGE_OWNER});

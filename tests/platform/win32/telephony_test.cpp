@@ -19,9 +19,9 @@ TEST(Win32TelephonyTest, InitialisesWithNoDeviceWhereTheSystemHasNone) {
   Win32Telephony telephony;
   std::uint32_t app = 0;
   std::uint32_t count = 7;  // the stub writes no count: the wrapper must
-  ASSERT_EQ(0, telephony.lineInitialize(&app, reinterpret_cast<InstanceHandle>(
-                                                  GetModuleHandleA(nullptr)),
-                                        [](auto...) {}, "TAPIProcess", &count));
+  ASSERT_EQ(0, telephony.lineInitialize(
+                   &app, reinterpret_cast<InstanceHandle>(GetModuleHandleA(nullptr)),
+                   [](auto...) {}, "TAPIProcess", &count));
   EXPECT_EQ(0u, count);
   EXPECT_EQ(0, telephony.lineShutdown(app));
 }
@@ -54,11 +54,11 @@ TEST(Win32TelephonyTest, RefusesRecordsThatClaimMoreRoomThanTheyHave) {
   for (Record* record : {&oversold, &tiny}) {
     const Record before = *record;
     EXPECT_EQ(kInvalPointer, telephony.lineGetDevConfig(0, *record, kDataModemClass));
-    EXPECT_EQ(kInvalPointer, telephony.lineGetID(1, 0, 0, kCallSelectLine, *record,
-                                                 kDataModemClass));
+    EXPECT_EQ(kInvalPointer,
+              telephony.lineGetID(1, 0, 0, kCallSelectLine, *record, kDataModemClass));
     EXPECT_EQ(kInvalPointer, telephony.lineGetDevCaps(1, 0, kApiVersion14, 0, *record));
-    EXPECT_EQ(kInvalPointer, telephony.lineTranslateAddress(1, 0, kApiVersion14, "+33 (0) 1",
-                                                            0, 0, *record));
+    EXPECT_EQ(kInvalPointer,
+              telephony.lineTranslateAddress(1, 0, kApiVersion14, "+33 (0) 1", 0, 0, *record));
     EXPECT_EQ(before.Bytes(0, before.size()), record->Bytes(0, record->size()));
   }
 }

@@ -67,7 +67,7 @@ struct LinePlatform {
   StdThreads threads;
   Win32Diagnostics diagnostics;
   Win32Version version;
-  Platform platform{clock, windows, profiles, files, threads,
+  Platform platform{clock,       windows, profiles,  files, threads,
                     diagnostics, version, telephony, serial};
   Process process{platform, "korvalcom"};
 };

@@ -24,8 +24,8 @@ inline std::string BesideTest(const std::string& name) {
 inline bool IsMappedPort(const char* name) {
   char target[MAX_PATH] = {};
   DWORD size = sizeof target;
-  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name, RRF_RT_REG_SZ,
-                      nullptr, target, &size) == ERROR_SUCCESS &&
+  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", name, RRF_RT_REG_SZ, nullptr,
+                      target, &size) == ERROR_SUCCESS &&
          target[0] != '\0';
 }
 
@@ -34,8 +34,7 @@ inline HINSTANCE ResourceModule() {
   static HINSTANCE module = [] {
     HINSTANCE own = GetModuleHandleA(nullptr);
     if (FindResourceA(own, MAKEINTRESOURCEA(102), RT_DIALOG) != nullptr) return own;
-    return LoadLibraryExA(BesideTest("korvalcom.exe").c_str(), nullptr,
-                          LOAD_LIBRARY_AS_DATAFILE);
+    return LoadLibraryExA(BesideTest("korvalcom.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   }();
   return module;
 }
@@ -76,11 +75,12 @@ class BoxWatcher {
     DeleteFileA(stop_.c_str());
     std::string command = "\"" + BesideTest("box_watcher.exe") + "\" \"" + record_ +
                           "\" --answer Reprise=4 --answer Poste=1@5000 --default 1"
-                          " --stop-file \"" + stop_ + "\" --timeout 300";
+                          " --stop-file \"" +
+                          stop_ + "\" --timeout 300";
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process_)) {
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
       process_ = {};
     }
   }
@@ -96,8 +96,7 @@ class BoxWatcher {
 class DialogWatchdog {
  public:
   explicit DialogWatchdog(const char* dialog_class, DWORD bound_ms = 20000)
-      : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-        thread_([this, dialog_class, bound_ms] {
+      : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, dialog_class, bound_ms] {
           if (WaitForSingleObject(done_, bound_ms) != WAIT_TIMEOUT) return;
           fired_ = true;
           for (HWND w = FindWindowExA(nullptr, nullptr, dialog_class, nullptr); w != nullptr;
@@ -136,8 +135,8 @@ inline bool CaptureWindow(HWND window, const std::string& path) {
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
-                                    DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
   HGDIOBJ previous = SelectObject(memory, bitmap);
   const bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   GdiFlush();

@@ -96,15 +96,28 @@ struct MainWindowRig {
 };
 
 const std::vector<std::string> kJobLogPieces = {
-    "Syst\xE8me = ", "Windows NT", ": (2", ")\n", "Demande de relev\xE9 !\n", "NUI : ", "\n",
-    "Donn\351es compl\xE9mentaires :", "D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
-    "\n", "Connexion avec site destinataire r\xE9ussie. \n", "Envoi carte param\xE8tre !\n",
+    "Syst\xE8me = ",
+    "Windows NT",
+    ": (2",
+    ")\n",
+    "Demande de relev\xE9 !\n",
+    "NUI : ",
+    "\n",
+    "Donn\351es compl\xE9mentaires :",
+    "D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
+    "\n",
+    "Connexion avec site destinataire r\xE9ussie. \n",
+    "Envoi carte param\xE8tre !\n",
     "Carte param\xE8tre valide !\n"};
 const std::vector<std::string> kJobLogLines = {
-    "Syst\xE8me = Windows NT: (2)", "Demande de relev\xE9 !", "NUI : ",
+    "Syst\xE8me = Windows NT: (2)",
+    "Demande de relev\xE9 !",
+    "NUI : ",
     "Donn\351es compl\xE9mentaires :D0123456789ABCDEFGHIJ0123456789ABCDEFGHIJ0123456789XYZ",
-    "Connexion avec site destinataire r\xE9ussie. ", "Envoi carte param\xE8tre !",
-    "Carte param\xE8tre valide !", ""};
+    "Connexion avec site destinataire r\xE9ussie. ",
+    "Envoi carte param\xE8tre !",
+    "Carte param\xE8tre valide !",
+    ""};
 
 TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
   ASSERT_NE(ResourceModule(), nullptr) << kNoResources;
@@ -114,7 +127,8 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
     main = FindDialog(nullptr);
     // Well past the job timer: with no job file the window stays, its log empty.
     const DWORD start = GetTickCount();
-    PumpUntil(rig.os.windows, [&] { return GetTickCount() - start >= 300; }, 1000);
+    PumpUntil(
+        rig.os.windows, [&] { return GetTickCount() - start >= 300; }, 1000);
     char caption[128] = {};
     GetWindowTextA(main, caption, sizeof(caption));
     EXPECT_STREQ(caption, "VARDEX - Communication [Compta]");
@@ -129,8 +143,7 @@ TEST(Win32MainWindowTest, ResourceDialogShowsCaptionMenuIconsAndTheJobLog) {
     EXPECT_EQ(ListLines(main), kJobLogLines);
     RECT list;
     GetClientRect(GetDlgItem(main, IDC_KORVAL_LIST), &list);
-    EXPECT_GT(SendDlgItemMessageA(main, IDC_KORVAL_LIST, LB_GETHORIZONTALEXTENT, 0, 0),
-              list.right);
+    EXPECT_GT(SendDlgItemMessageA(main, IDC_KORVAL_LIST, LB_GETHORIZONTALEXTENT, 0, 0), list.right);
     EXPECT_TRUE(test_support::CaptureWindow(main, test_support::BesideTest("main_window.bmp")));
     PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
@@ -180,8 +193,8 @@ TEST(Win32MainWindowTest, SystemMenuItemOpensTheAboutBox) {
     });
   });
   EXPECT_EQ(rig.dialog.DoModal(), 1);
-  EXPECT_EQ(about_lines, std::vector<std::string>(std::begin(app::kAboutLines),
-                                                  std::end(app::kAboutLines)));
+  EXPECT_EQ(about_lines,
+            std::vector<std::string>(std::begin(app::kAboutLines), std::end(app::kAboutLines)));
   EXPECT_TRUE(about_hidden);  // its OK button ended it
   EXPECT_TRUE(about_closed);
   CloseHandle(echo);
@@ -250,7 +263,8 @@ TEST(Win32WindowSystemTest, DialogEventsReachTheHandlers) {
     RecordingEvents events(windows, c.accept_create);
     if (c.accept_create) {
       windows.Post([&] {
-        PumpUntil(windows, [&] { return events.ticks_of_8 >= 3; }, 5000);
+        PumpUntil(
+            windows, [&] { return events.ticks_of_8 >= 3; }, 5000);
         PostMessageA(events.Window(), c.message, c.wparam, 0);
       });
     }
@@ -272,8 +286,8 @@ TEST(Win32WindowSystemTest, PumpWaitsWithoutSpinningAndWakesForOtherThreads) {
   Win32Clock clock;
   Win32WindowSystem windows(clock, Module());
   const DWORD idle_start = GetTickCount();
-  const int idle_turns =
-      PumpUntil(windows, [&] { return GetTickCount() - idle_start >= 500; }, 500);
+  const int idle_turns = PumpUntil(
+      windows, [&] { return GetTickCount() - idle_start >= 500; }, 500);
   EXPECT_LE(idle_turns, 40);  // an idle turn waits; a spinning one would count thousands
 
   DWORD ran_on = 0;
@@ -281,7 +295,8 @@ TEST(Win32WindowSystemTest, PumpWaitsWithoutSpinningAndWakesForOtherThreads) {
     Sleep(50);
     windows.Post([&] { ran_on = GetCurrentThreadId(); });
   });
-  const int post_turns = PumpUntil(windows, [&] { return ran_on != 0; }, 5000);
+  const int post_turns = PumpUntil(
+      windows, [&] { return ran_on != 0; }, 5000);
   poster.join();
   EXPECT_EQ(ran_on, GetCurrentThreadId());
   EXPECT_LE(post_turns, 10);
@@ -314,8 +329,8 @@ TEST(Win32WindowSystemTest, MessageBoxesAreAnsweredByTheWatcher) {
   const BoxCase cases[] = {
       {"Erreur", "Initialisation de TAPI impossible !", kMbOk | kMbIconExclamation, kIdOk,
        "Erreur\tInitialisation de TAPI impossible !\t1:OK\t1"},
-      {"Reprise", "Ligne occup\351e\nR\351essayer ?", kMbRetryCancel | kMbIconQuestion,
-       kIdRetry, "Reprise\tLigne occup\351e\\nR\351essayer ?\t4:"},
+      {"Reprise", "Ligne occup\351e\nR\351essayer ?", kMbRetryCancel | kMbIconQuestion, kIdRetry,
+       "Reprise\tLigne occup\351e\\nR\351essayer ?\t4:"},
       {"", "Acc\xE8s refus\xE9.", kMbOk, kIdOk, "\tAcc\xE8s refus\xE9.\t1:OK\t1"},
       // A task posted before the box runs inside the box's own loop and closes it.
       {"Poste", "Attente", kMbOkCancel, kIdCancel, nullptr},
@@ -326,17 +341,18 @@ TEST(Win32WindowSystemTest, MessageBoxesAreAnsweredByTheWatcher) {
     SCOPED_TRACE(c.title);
     const std::size_t before = test_support::LinesOf(watcher.RecordFile()).size();
     if (c.record == nullptr) {
-      windows.Post([&] {
-        PostMessageA(FindWindowA("#32770", c.title), WM_COMMAND, IDCANCEL, 0);
-      });
+      windows.Post([&] { PostMessageA(FindWindowA("#32770", c.title), WM_COMMAND, IDCANCEL, 0); });
     }
     EXPECT_EQ(windows.MessageBox(kNoWindow, c.text, c.title, c.style), c.answer);
     if (c.record == nullptr) continue;
     std::vector<std::string> lines;
-    PumpUntil(windows, [&] {
-      lines = test_support::LinesOf(watcher.RecordFile());
-      return lines.size() > before;
-    }, 5000);
+    PumpUntil(
+        windows,
+        [&] {
+          lines = test_support::LinesOf(watcher.RecordFile());
+          return lines.size() > before;
+        },
+        5000);
     ASSERT_GT(lines.size(), before);
     EXPECT_EQ(lines[before].rfind(c.record, 0), 0u) << lines[before];
   }

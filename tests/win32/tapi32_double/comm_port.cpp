@@ -12,8 +12,8 @@ constexpr DWORD kWriteWaitMs = 5000;
 
 HANDLE CommPort::OpenOverlapped(const std::string& name) {
   const std::string path = name.rfind("\\\\.\\", 0) == 0 ? name : "\\\\.\\" + name;
-  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
   return port == INVALID_HANDLE_VALUE ? nullptr : port;
 }
 
@@ -58,8 +58,8 @@ CommPort::Result CommPort::Write(const std::string& text) {
   overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (overlapped.hEvent == nullptr) return Result::kFailed;
   DWORD written = 0;
-  const BOOL started = WriteFile(port_, text.data(), static_cast<DWORD>(text.size()), &written,
-                                 &overlapped);
+  const BOOL started =
+      WriteFile(port_, text.data(), static_cast<DWORD>(text.size()), &written, &overlapped);
   Result result = Finish(overlapped, started, kWriteWaitMs, &written);
   CloseHandle(overlapped.hEvent);
   if (result == Result::kDone && written != text.size()) result = Result::kFailed;

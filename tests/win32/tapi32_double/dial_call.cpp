@@ -33,7 +33,8 @@ class DialPort final : public hayes::HayesPort {
   HayesPort::Result Read(std::string& bytes, std::uint32_t deadline) override {
     const auto left = static_cast<std::int32_t>(deadline - clock_.TickCount());
     char byte = 0;
-    const CommPort::Result read = port_.ReadByte(&byte, left > 0 ? static_cast<std::uint32_t>(left) : 0);
+    const CommPort::Result read =
+        port_.ReadByte(&byte, left > 0 ? static_cast<std::uint32_t>(left) : 0);
     if (read == CommPort::Result::kDone) bytes += byte;
     return Of(read);
   }
@@ -135,7 +136,8 @@ DWORD WINAPI DialCall::ThreadMain(void* self) {
 void DialCall::Run() {
   if (variant_.reply_error != 0) {
     // The request fails after lineMakeCall accepted it: no call ever existed.
-    if (reports_.reply) reports_.reply(make_request_, static_cast<std::int32_t>(variant_.reply_error));
+    if (reports_.reply)
+      reports_.reply(make_request_, static_cast<std::int32_t>(variant_.reply_error));
     std::lock_guard lock(mutex_);
     finished_ = true;
     return;
@@ -216,9 +218,8 @@ DialCall::Outcome DialCall::Place(CommPort& port) {
            hayes::DisconnectModeOf(hayes::ModemReply::kNoCarrier));
     return Outcome::kEnded;
   }
-  const hayes::ModemReply reply = verdict.result == DialResult::kDone
-                                      ? verdict.reply
-                                      : hayes::ModemReply::kNone;
+  const hayes::ModemReply reply =
+      verdict.result == DialResult::kDone ? verdict.reply : hayes::ModemReply::kNone;
   if (reply != hayes::ModemReply::kConnect) {
     const std::uint32_t mode = hayes::DisconnectModeOf(reply);
     Report(platform::kCallStateDisconnected, mode != 0 ? mode : platform::kDisconnectUnavail);

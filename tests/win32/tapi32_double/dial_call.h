@@ -32,7 +32,7 @@ using DialTimings = platform::hayes::DialTimings;
 struct DialReports {
   std::function<void(std::int32_t request, std::int32_t result)> reply;  // LINE_REPLY
   std::function<void(std::uint32_t state, std::uint32_t mode)> state;    // LINE_CALLSTATE
-  std::function<void()> line_close;                                     // LINE_CLOSE
+  std::function<void()> line_close;                                      // LINE_CLOSE
 };
 
 class DialCall {
@@ -74,11 +74,11 @@ class DialCall {
   const DialReports reports_;
   const ProviderVariant variant_;
   platform::win32::Win32Clock clock_;
-  const HANDLE stop_;       // manual-reset: Drop or Close asks the thread to stop
-  const HANDLE no_stop_;    // never set: the hang-up runs to its end, within its bounds
+  const HANDLE stop_;        // manual-reset: Drop or Close asks the thread to stop
+  const HANDLE no_stop_;     // never set: the hang-up runs to its end, within its bounds
   HANDLE thread_ = nullptr;  // written by Start and Close, on the owner's thread
 
-  std::int32_t make_request_ = 0;            // written by Start before the thread runs
+  std::int32_t make_request_ = 0;              // written by Start before the thread runs
   std::atomic<std::int32_t> drop_request_{0};  // written by Drop before stop_ is set
   std::atomic<std::uint32_t> state_{0};
   std::atomic<bool> close_{false};

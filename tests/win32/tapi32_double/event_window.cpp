@@ -18,8 +18,8 @@ std::shared_ptr<EventWindow> EventWindow::Create(HINSTANCE instance, LineCallbac
     return nullptr;
   }
   std::shared_ptr<EventWindow> events(new EventWindow(callback));
-  HWND window = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                instance, nullptr);
+  HWND window =
+      CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
   if (window == nullptr) return nullptr;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(events.get()));
   events->owner_thread_ = GetCurrentThreadId();
@@ -54,8 +54,7 @@ void EventWindow::Close() {
   }
 }
 
-LRESULT CALLBACK EventWindow::Procedure(HWND window, UINT message, WPARAM wparam,
-                                        LPARAM lparam) {
+LRESULT CALLBACK EventWindow::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message != kLineEventMessage) return DefWindowProcA(window, message, wparam, lparam);
   // Taken first: the callback may shut the telephony down and close this window.
   const auto* self = reinterpret_cast<EventWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -63,8 +62,8 @@ LRESULT CALLBACK EventWindow::Procedure(HWND window, UINT message, WPARAM wparam
   if (self == nullptr || !event->token->open.load()) return 0;
   const LineCallbackFn callback = self->callback_;
   if (event->handle_place != nullptr) *event->handle_place = event->handle;
-  callback(event->device, event->message, event->token->instance, event->param1,
-           event->param2, event->param3);
+  callback(event->device, event->message, event->token->instance, event->param1, event->param2,
+           event->param3);
   return 0;
 }
 

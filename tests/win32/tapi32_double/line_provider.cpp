@@ -194,8 +194,7 @@ LONG LineProvider::Open(DWORD app, DWORD device, DWORD* line, DWORD version, DWO
   if (line == nullptr) return Err(LINEERR_INVALPOINTER);
   if (version != kApiVersion14) return Err(LINEERR_INCOMPATIBLEAPIVERSION);
   if (ext_version != 0) return Err(LINEERR_INCOMPATIBLEEXTVERSION);
-  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR |
-                      LINECALLPRIVILEGE_OWNER;
+  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
   if (privileges == 0 || (privileges & ~known) != 0) return Err(LINEERR_INVALPRIVSELECT);
   if ((privileges & LINECALLPRIVILEGE_OWNER) && media_modes != LINEMEDIAMODE_DATAMODEM) {
     return Err(LINEERR_INVALMEDIAMODE);
@@ -211,8 +210,7 @@ LONG LineProvider::Open(DWORD app, DWORD device, DWORD* line, DWORD version, DWO
   if (port == nullptr) {
     const DWORD error = GetLastError();
     CloseHandle(claim);
-    return error == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE)
-                                         : Err(LINEERR_RESOURCEUNAVAIL);
+    return error == ERROR_FILE_NOT_FOUND ? Err(LINEERR_NODEVICE) : Err(LINEERR_RESOURCEUNAVAIL);
   }
   DCB dcb = ConfigOf(device).dcb;
   if (!CommPort::MakeModemSettings(port, dcb.BaudRate)) {
@@ -297,8 +295,8 @@ LONG LineProvider::GetPortId(DWORD line, DWORD address, DWORD call, DWORD select
   // and the application closes each handle it was given.
   if (room >= sizeof(VARSTRING) + answer.size()) {
     HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), it->second.port, GetCurrentProcess(), &copy, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (!DuplicateHandle(GetCurrentProcess(), it->second.port, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
       return Err(LINEERR_OPERATIONFAILED);
     }
     std::memcpy(answer.data(), &copy, sizeof copy);
@@ -335,8 +333,12 @@ LONG LineProvider::MakeCall(DWORD line, DWORD* call, const std::string& dial, DW
   DialReports reports;
   reports.reply = [events, token, late_place, handle, request](std::int32_t id,
                                                                std::int32_t result) {
-    LineEvent reply{token, 0, LINE_REPLY, static_cast<DWORD_PTR>(id),
-                    static_cast<DWORD_PTR>(static_cast<DWORD>(result)), 0};
+    LineEvent reply{token,
+                    0,
+                    LINE_REPLY,
+                    static_cast<DWORD_PTR>(id),
+                    static_cast<DWORD_PTR>(static_cast<DWORD>(result)),
+                    0};
     if (id == request && result == 0) {
       reply.handle_place = late_place;
       reply.handle = handle;

@@ -18,8 +18,8 @@
 #include "dev_config.h"
 #include "dial_call.h"
 #include "event_window.h"
-#include "provider_variant.h"
 #include "platform/hayes/modem_records.h"
+#include "provider_variant.h"
 
 namespace korval::tapi_double {
 
@@ -33,8 +33,8 @@ class LineProvider {
   LONG Shutdown(DWORD app);
   LONG Negotiate(DWORD app, DWORD device, DWORD low, DWORD high, DWORD* version);
   LONG GetDevCaps(DWORD app, DWORD device, DWORD version, DWORD ext_version, Record& caps);
-  LONG GetAddressCaps(DWORD app, DWORD device, DWORD address, DWORD version,
-                      DWORD ext_version, Record& caps);
+  LONG GetAddressCaps(DWORD app, DWORD device, DWORD address, DWORD version, DWORD ext_version,
+                      Record& caps);
   LONG GetTranslateCaps(DWORD app, DWORD version, Record& caps);
   LONG TranslateAddress(DWORD app, DWORD device, DWORD version, const std::string& address,
                         Record& output);
@@ -67,8 +67,8 @@ class LineProvider {
   bool AppValid(DWORD app) const { return events_ && app == app_; }
   bool DeviceValid(DWORD device) const { return device < devices_.size(); }
   LONG NextRequest();
-  void Post(const std::shared_ptr<LineToken>& token, DWORD device, DWORD message,
-            DWORD_PTR param1, DWORD_PTR param2 = 0, DWORD_PTR param3 = 0);
+  void Post(const std::shared_ptr<LineToken>& token, DWORD device, DWORD message, DWORD_PTR param1,
+            DWORD_PTR param2 = 0, DWORD_PTR param3 = 0);
   platform::hayes::LineActivity ActivityOf(DWORD line) const;
   void CloseLine(std::map<DWORD, Line>::iterator line);
   DevConfig& ConfigOf(DWORD device);
@@ -77,7 +77,7 @@ class LineProvider {
   std::shared_ptr<EventWindow> events_;  // the application's, from lineInitialize
   DWORD app_ = 0;
   std::vector<platform::hayes::ModemLineConfig> devices_;
-  ProviderVariant variant_;  // read at lineInitialize
+  ProviderVariant variant_;             // read at lineInitialize
   std::map<DWORD, DevConfig> configs_;  // the devices' configurations, once asked for
   std::map<DWORD, Line> lines_;
   std::map<DWORD, Call> calls_;

@@ -33,9 +33,9 @@ std::vector<platform::hayes::ModemLineConfig> ReadModemLines() {
     config.port = ReadKey(config.section, "Port");
     if (config.port.empty()) break;
     const std::string speed = ReadKey(config.section, "Vitesse");
-    const bool digits = !speed.empty() && speed.size() <= 9 &&
-                        std::all_of(speed.begin(), speed.end(),
-                                    [](char c) { return c >= '0' && c <= '9'; });
+    const bool digits =
+        !speed.empty() && speed.size() <= 9 &&
+        std::all_of(speed.begin(), speed.end(), [](char c) { return c >= '0' && c <= '9'; });
     const std::uint32_t bps = digits ? static_cast<std::uint32_t>(std::stoul(speed)) : 0;
     if (std::find(std::begin(kSpeeds), std::end(kSpeeds), bps) != std::end(kSpeeds)) {
       config.bps = bps;

@@ -3,8 +3,8 @@
 // [TAPI32] section of win.ini (README.md has the table). The defaults are the
 // friendliest reading; each key makes the double behave as some other provider may.
 
-#include <windows.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <cstdint>
 
@@ -17,11 +17,11 @@ enum class PortLoss {
 };
 
 struct ProviderVariant {
-  bool owner_privilege = true;        // Privilege: the first call state grants ownership
-  bool handle_at_reply = false;       // HandleAtReply: lineMakeCall's handle written late
-  bool states_before_reply = false;   // StatesBeforeReply: LINE_REPLY after the states
-  bool connected_only = false;        // ConnectedOnly: no state before CONNECTED
-  DWORD reply_error = 0;              // ReplyError: LINE_REPLY's error, the call never made
+  bool owner_privilege = true;       // Privilege: the first call state grants ownership
+  bool handle_at_reply = false;      // HandleAtReply: lineMakeCall's handle written late
+  bool states_before_reply = false;  // StatesBeforeReply: LINE_REPLY after the states
+  bool connected_only = false;       // ConnectedOnly: no state before CONNECTED
+  DWORD reply_error = 0;             // ReplyError: LINE_REPLY's error, the call never made
   PortLoss port_loss = PortLoss::kDisconnected;  // PortLost
   DWORD lost_mode = LINEDISCONNECTMODE_NORMAL;   // DisconnectMode
 };

@@ -1,8 +1,8 @@
 // The entry points, with tapi.h's signatures: each checks the caller's pointers,
 // copies a record in, lets the provider fill it and copies it back.
 
-#include <windows.h>
 #include <tapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,8 +19,8 @@
 
 namespace {
 
-using korval::tapi_double::LineProvider;
 using korval::platform::Record;
+using korval::tapi_double::LineProvider;
 
 // No record of the API comes near this; a larger dwTotalSize is read as this much.
 constexpr DWORD kRecordMax = 1 << 20;
@@ -49,8 +49,8 @@ std::string Text(LPCSTR text) { return text ? std::string(text) : std::string();
 
 extern "C" {
 
-LONG WINAPI lineInitialize(LPHLINEAPP app, HINSTANCE instance, LINECALLBACK callback,
-                           LPCSTR, LPDWORD count) {
+LONG WINAPI lineInitialize(LPHLINEAPP app, HINSTANCE instance, LINECALLBACK callback, LPCSTR,
+                           LPDWORD count) {
   return LineProvider::Get().Initialize(app, instance, callback, count);
 }
 
@@ -77,8 +77,7 @@ LONG WINAPI lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD version, DWORD ext
 LONG WINAPI lineGetAddressCaps(HLINEAPP app, DWORD device, DWORD address, DWORD version,
                                DWORD ext_version, LPLINEADDRESSCAPS caps) {
   return WithRecord(caps, [&](Record& record) {
-    return LineProvider::Get().GetAddressCaps(app, device, address, version, ext_version,
-                                              record);
+    return LineProvider::Get().GetAddressCaps(app, device, address, version, ext_version, record);
   });
 }
 
@@ -97,8 +96,8 @@ LONG WINAPI lineGetTranslateCapsA(HLINEAPP app, DWORD version, LPLINETRANSLATECA
   return lineGetTranslateCaps(app, version, caps);
 }
 
-LONG WINAPI lineTranslateAddress(HLINEAPP app, DWORD device, DWORD version, LPCSTR address,
-                                 DWORD, DWORD, LPLINETRANSLATEOUTPUT output) {
+LONG WINAPI lineTranslateAddress(HLINEAPP app, DWORD device, DWORD version, LPCSTR address, DWORD,
+                                 DWORD, LPLINETRANSLATEOUTPUT output) {
   if (address == nullptr) return Err(LINEERR_INVALPOINTER);
   return WithRecord(output, [&](Record& record) {
     return LineProvider::Get().TranslateAddress(app, device, version, address, record);
@@ -114,17 +113,15 @@ LONG WINAPI lineGetDevConfig(DWORD device, LPVARSTRING config, LPCSTR device_cla
   if (lstrcmpiA(Text(device_class).c_str(), "comm/datamodem") != 0) {
     return Err(LINEERR_INVALDEVICECLASS);
   }
-  return WithRecord(config, [&](Record& record) {
-    return LineProvider::Get().GetDevConfig(device, record);
-  });
+  return WithRecord(
+      config, [&](Record& record) { return LineProvider::Get().GetDevConfig(device, record); });
 }
 
 LONG WINAPI lineGetDevConfigA(DWORD device, LPVARSTRING config, LPCSTR device_class) {
   return lineGetDevConfig(device, config, device_class);
 }
 
-LONG WINAPI lineSetDevConfig(DWORD device, LPVOID const config, DWORD size,
-                             LPCSTR device_class) {
+LONG WINAPI lineSetDevConfig(DWORD device, LPVOID const config, DWORD size, LPCSTR device_class) {
   if (lstrcmpiA(Text(device_class).c_str(), "comm/datamodem") != 0) {
     return Err(LINEERR_INVALDEVICECLASS);
   }
@@ -133,21 +130,20 @@ LONG WINAPI lineSetDevConfig(DWORD device, LPVOID const config, DWORD size,
       device, std::string(static_cast<const char*>(config), std::min(size, kRecordMax)));
 }
 
-LONG WINAPI lineSetDevConfigA(DWORD device, LPVOID const config, DWORD size,
-                              LPCSTR device_class) {
+LONG WINAPI lineSetDevConfigA(DWORD device, LPVOID const config, DWORD size, LPCSTR device_class) {
   return lineSetDevConfig(device, config, size, device_class);
 }
 
-LONG WINAPI lineOpen(HLINEAPP app, DWORD device, LPHLINE line, DWORD version,
-                     DWORD ext_version, DWORD_PTR instance, DWORD privileges,
-                     DWORD media_modes, LPLINECALLPARAMS const) {
-  return LineProvider::Get().Open(app, device, line, version, ext_version, instance,
-                                  privileges, media_modes);
+LONG WINAPI lineOpen(HLINEAPP app, DWORD device, LPHLINE line, DWORD version, DWORD ext_version,
+                     DWORD_PTR instance, DWORD privileges, DWORD media_modes,
+                     LPLINECALLPARAMS const) {
+  return LineProvider::Get().Open(app, device, line, version, ext_version, instance, privileges,
+                                  media_modes);
 }
 
-LONG WINAPI lineOpenA(HLINEAPP app, DWORD device, LPHLINE line, DWORD version,
-                      DWORD ext_version, DWORD_PTR instance, DWORD privileges,
-                      DWORD media_modes, LPLINECALLPARAMS const params) {
+LONG WINAPI lineOpenA(HLINEAPP app, DWORD device, LPHLINE line, DWORD version, DWORD ext_version,
+                      DWORD_PTR instance, DWORD privileges, DWORD media_modes,
+                      LPLINECALLPARAMS const params) {
   return lineOpen(app, device, line, version, ext_version, instance, privileges, media_modes,
                   params);
 }
@@ -166,9 +162,8 @@ LONG WINAPI lineGetIconA(DWORD device, LPCSTR device_class, LPHICON icon) {
 }
 
 LONG WINAPI lineGetLineDevStatus(HLINE line, LPLINEDEVSTATUS status) {
-  return WithRecord(status, [&](Record& record) {
-    return LineProvider::Get().GetLineDevStatus(line, record);
-  });
+  return WithRecord(
+      status, [&](Record& record) { return LineProvider::Get().GetLineDevStatus(line, record); });
 }
 
 LONG WINAPI lineGetLineDevStatusA(HLINE line, LPLINEDEVSTATUS status) {

@@ -92,16 +92,13 @@ const char* BankSite::PhaseName() const {
 
 bool BankSite::IsComplete(std::string_view record) const {
   switch (phase_) {
-    case Phase::kCard:
-      return record.size() == kCardLength;
+    case Phase::kCard: return record.size() == kCardLength;
     case Phase::kRecords:
       if (record.size() == 20 && record == EncodeEbcdic(EndRecordText())) return true;
       // Until the length is known a carriage return at 160 may still be data.
       return record.size() == (record_length_ ? record_length_ : kLongRecord);
-    case Phase::kAwaitAck:
-      return record.size() == 20;
-    default:
-      return false;
+    case Phase::kAwaitAck: return record.size() == 20;
+    default: return false;
   }
 }
 
@@ -115,13 +112,9 @@ void BankSite::OnByte(std::uint8_t byte) {
   switch (phase_) {
     case Phase::kCard:
     case Phase::kRecords:
-    case Phase::kAwaitAck:
-      reader_->OnByte(byte, env_.now);
-      return;
-    case Phase::kIdle:
-      return;
-    default:
-      Unexpected(byte);
+    case Phase::kAwaitAck: reader_->OnByte(byte, env_.now); return;
+    case Phase::kIdle: return;
+    default: Unexpected(byte);
   }
 }
 
@@ -154,11 +147,8 @@ void BankSite::CheckSignal(const ReadRecord& record, const std::string& what) {
     case EorKind::kBreak:
       if (!profile7_) env_.Violate(what + " ended by a break without profile 7");
       return;
-    case EorKind::kSilence:
-      return;  // only produced under profile 7
-    case EorKind::kNone:
-      env_.Violate(what + " not followed by an end-of-record signal");
-      return;
+    case EorKind::kSilence: return;  // only produced under profile 7
+    case EorKind::kNone: env_.Violate(what + " not followed by an end-of-record signal"); return;
   }
 }
 
@@ -263,7 +253,8 @@ void BankSite::SendChunk() {
   const Options& o = env_.options;
   Enter(Phase::kStatement);
   std::size_t n = std::min(std::max<std::size_t>(o.chunk_size, 1), stream_.size() - sent_);
-  if (o.drop_after_bytes) n = std::min(n, *o.drop_after_bytes - std::min(sent_, *o.drop_after_bytes));
+  if (o.drop_after_bytes)
+    n = std::min(n, *o.drop_after_bytes - std::min(sent_, *o.drop_after_bytes));
   env_.Send(std::string_view(stream_).substr(sent_, n));
   sent_ += n;
   env_.report.statement_bytes_sent = std::min(sent_, data_size_);
@@ -319,7 +310,8 @@ void BankSite::OnFileRecord(const ReadRecord& record) {
   CheckSignal(record, what);
   report.records.push_back(info);
   report.received_file += DecodeEbcdic(record.bytes);
-  if (env_.options.drop_after_records && report.records.size() >= *env_.options.drop_after_records) {
+  if (env_.options.drop_after_records &&
+      report.records.size() >= *env_.options.drop_after_records) {
     env_.RequestDrop();
   }
 }

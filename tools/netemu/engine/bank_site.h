@@ -26,19 +26,19 @@ class BankSite {
  private:
   enum class Phase {
     kIdle,
-    kCard,           // reading the parameter card
-    kAnswerDue,      // card read, answer on its way
-    kDropDue,        // will hang up instead of answering
-    kSilent,         // will never answer
-    kRefused,        // "NOK" sent; waiting for the hang-up
-    kRecords,        // reading file records
-    kOkfDue,         // end record read, "OKF" on its way
-    kFileDone,       // "OKF" (or nothing) sent
-    kStatementDue,   // answer sent, statement to start
-    kStatement,      // sending the statement
-    kNoEnd,          // statement sent without its end record
-    kAwaitAck,       // waiting for "OKF"
-    kDone,           // acknowledgement received
+    kCard,          // reading the parameter card
+    kAnswerDue,     // card read, answer on its way
+    kDropDue,       // will hang up instead of answering
+    kSilent,        // will never answer
+    kRefused,       // "NOK" sent; waiting for the hang-up
+    kRecords,       // reading file records
+    kOkfDue,        // end record read, "OKF" on its way
+    kFileDone,      // "OKF" (or nothing) sent
+    kStatementDue,  // answer sent, statement to start
+    kStatement,     // sending the statement
+    kNoEnd,         // statement sent without its end record
+    kAwaitAck,      // waiting for "OKF"
+    kDone,          // acknowledgement received
   };
 
   void Enter(Phase phase);
@@ -68,8 +68,8 @@ class BankSite {
 };
 
 // The fixed 20-character records of the dialogue, in ANSI.
-std::string EndRecordText();   // "FF" and 18 blanks
-std::string AckRecordText();   // "OKF" and 17 blanks
+std::string EndRecordText();  // "FF" and 18 blanks
+std::string AckRecordText();  // "OKF" and 17 blanks
 std::string AnswerRecordText(const std::string& verdict, const std::string& code1,
                              const std::string& code2);
 

@@ -68,12 +68,30 @@ void HayesModem::SendResult(Result result) {
   int code = 0;
   switch (result) {
     case Result::kOk: break;
-    case Result::kConnect: text = env_.options.connect_text.c_str(); code = 12; break;
-    case Result::kNoCarrier: text = "NO CARRIER"; code = 3; break;
-    case Result::kError: text = "ERROR"; code = 4; break;
-    case Result::kNoDialtone: text = "NO DIALTONE"; code = 6; break;
-    case Result::kBusy: text = "BUSY"; code = 7; break;
-    case Result::kNoAnswer: text = "NO ANSWER"; code = 8; break;
+    case Result::kConnect:
+      text = env_.options.connect_text.c_str();
+      code = 12;
+      break;
+    case Result::kNoCarrier:
+      text = "NO CARRIER";
+      code = 3;
+      break;
+    case Result::kError:
+      text = "ERROR";
+      code = 4;
+      break;
+    case Result::kNoDialtone:
+      text = "NO DIALTONE";
+      code = 6;
+      break;
+    case Result::kBusy:
+      text = "BUSY";
+      code = 7;
+      break;
+    case Result::kNoAnswer:
+      text = "NO ANSWER";
+      code = 8;
+      break;
   }
   if (verbose_) {
     env_.Send(std::string("\r\n") + text + "\r\n");
@@ -84,21 +102,16 @@ void HayesModem::SendResult(Result result) {
 
 void HayesModem::OnByte(std::uint8_t byte) {
   switch (phase_) {
-    case Phase::kDetached:
-      return;
+    case Phase::kDetached: return;
     case Phase::kDialing:
       // Any character aborts the dialling, as on the real thing.
       dial_due_.reset();
       phase_ = Phase::kCommand;
       SendResult(Result::kNoCarrier);
       return;
-    case Phase::kOnline:
-      OnlineByte(byte);
-      return;
+    case Phase::kOnline: OnlineByte(byte); return;
     case Phase::kCommand:
-    case Phase::kOnlineCommand:
-      CommandByte(byte);
-      return;
+    case Phase::kOnlineCommand: CommandByte(byte); return;
   }
 }
 

@@ -15,9 +15,9 @@ namespace korval::netemu::detail {
 class HayesModem {
  public:
   struct Hooks {
-    std::function<void()> call_up;             // carrier: the PAD takes over
+    std::function<void()> call_up;              // carrier: the PAD takes over
     std::function<void(std::uint8_t)> deliver;  // a data byte for the PAD
-    std::function<void()> program_hung_up;     // ATH, ATZ or the line closed
+    std::function<void()> program_hung_up;      // ATH, ATZ or the line closed
   };
 
   HayesModem(Env& env, Hooks hooks);

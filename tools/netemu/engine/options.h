@@ -53,22 +53,22 @@ struct Options {
   std::string code2 = "0000";
   std::uint64_t answer_delay_ms = 200;
   std::uint64_t okf_delay_ms = 200;
-  std::string statement;                  // ANSI text sent in EBCDIC
+  std::string statement;                   // ANSI text sent in EBCDIC
   std::uint64_t statement_delay_ms = 200;  // 0: the first chunk rides with the answer
   std::size_t chunk_size = 128;
   std::uint64_t chunk_pace_ms = 20;
 
   // Record framing on the bank side.
-  std::uint64_t silence_eor_ms = 1500;   // profile 7: this much quiet ends a record
-  std::uint64_t missing_eor_ms = 3000;   // otherwise: give up waiting for the signal
-  std::uint64_t frame_gap_ms = 50;       // a carriage return followed by this much quiet is a signal
-  std::uint64_t min_quiet_ms = 100;      // required quiet after each record
-  bool breaks_visible = false;           // the host reports breaks: silence is no signal then
+  std::uint64_t silence_eor_ms = 1500;  // profile 7: this much quiet ends a record
+  std::uint64_t missing_eor_ms = 3000;  // otherwise: give up waiting for the signal
+  std::uint64_t frame_gap_ms = 50;      // a carriage return followed by this much quiet is a signal
+  std::uint64_t min_quiet_ms = 100;     // required quiet after each record
+  bool breaks_visible = false;          // the host reports breaks: silence is no signal then
 
   // Faults.
-  Step silent_at = Step::kNone;   // kBanner, kCom, kCard, kOkf, kEnd
-  Step garbage_at = Step::kNone;  // kBanner, kCom, kCard, kOkf
-  Step drop_at = Step::kNone;     // kBanner, kProf7, kCom, kCard, kOkf
+  Step silent_at = Step::kNone;                   // kBanner, kCom, kCard, kOkf, kEnd
+  Step garbage_at = Step::kNone;                  // kBanner, kCom, kCard, kOkf
+  Step drop_at = Step::kNone;                     // kBanner, kProf7, kCom, kCard, kOkf
   std::optional<std::size_t> drop_after_records;  // bank receiving: after N data records
   std::optional<std::size_t> drop_after_bytes;    // bank sending: after K bytes
 };

@@ -88,16 +88,10 @@ void Pad::Unexpected(const char* what) {
 
 void Pad::OnByte(std::uint8_t byte) {
   switch (phase_) {
-    case Phase::kBank:
-      bank_.OnByte(byte);
-      return;
-    case Phase::kCommand:
-      break;
-    case Phase::kIdle:
-      return;
-    default:
-      Unexpected("bytes sent to the PAD");
-      return;
+    case Phase::kBank: bank_.OnByte(byte); return;
+    case Phase::kCommand: break;
+    case Phase::kIdle: return;
+    default: Unexpected("bytes sent to the PAD"); return;
   }
   if (byte == '\n') return;
   if (byte != '\r') {
@@ -196,11 +190,8 @@ void Pad::OnTimer() {
       env_.report.call_cleared = true;
       Enter(Phase::kDropDue, o.clear_drop_delay_ms);
       return;
-    case Phase::kDropDue:
-      env_.RequestDrop();
-      return;
-    default:
-      return;
+    case Phase::kDropDue: env_.RequestDrop(); return;
+    default: return;
   }
 }
 

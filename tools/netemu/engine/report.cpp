@@ -24,9 +24,8 @@ struct StepEntry {
 };
 
 constexpr StepEntry kSteps[] = {
-    {Step::kNone, "none"}, {Step::kBanner, "banner"}, {Step::kProf7, "prof7"},
-    {Step::kCom, "com"},   {Step::kCard, "card"},     {Step::kOkf, "okf"},
-    {Step::kEnd, "end"},
+    {Step::kNone, "none"}, {Step::kBanner, "banner"}, {Step::kProf7, "prof7"}, {Step::kCom, "com"},
+    {Step::kCard, "card"}, {Step::kOkf, "okf"},       {Step::kEnd, "end"},
 };
 
 const char* YesNo(bool value) { return value ? "yes" : "no"; }
