@@ -15,7 +15,7 @@ std::string OpenProblemText(platform::OpenProblem problem) {
 }
 
 std::string OpenFailureText(platform::FileSystem& files, const std::string& path) {
-  const std::string system_reason = files.LastProblemText();  // before ReadProblem's calls
+  std::string system_reason = files.LastProblemText();  // before ReadProblem's calls
   const platform::OpenProblem problem = files.ReadProblem(path);
   const bool said_by_what_is_there = problem == platform::OpenProblem::kMissing ||
                                      problem == platform::OpenProblem::kFolder ||
