@@ -1,9 +1,11 @@
 // The line code reads and writes the telephony and port records by byte offset; these
 // offsets and fixed sizes must be the Windows structures' own, on 32 and 64 bits.
 
+// windows.h first: the other Windows headers need its types.
+#include <windows.h>
+
 #include <mcx.h>
 #include <tapi.h>
-#include <windows.h>
 
 #include <cstddef>
 

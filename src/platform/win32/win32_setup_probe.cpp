@@ -1,7 +1,9 @@
 #include "platform/win32/win32_setup_probe.h"
 
-#include <tapi.h>
+// windows.h first: the other Windows headers need its types.
 #include <windows.h>
+
+#include <tapi.h>
 
 #include <cstdio>
 #include <vector>

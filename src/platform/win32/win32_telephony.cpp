@@ -2,8 +2,10 @@
 
 #include "platform/win32/win32_port_id.h"
 
-#include <tapi.h>
+// windows.h first: the other Windows headers need its types.
 #include <windows.h>
+
+#include <tapi.h>
 
 #include <mutex>
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+// windows.h first: the other Windows headers need its types.
+#include <windows.h>
+
 #include <mcx.h>
 #include <tapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <atomic>

@@ -3,8 +3,10 @@
 // [TAPI32] section of win.ini (README.md has the table). The defaults are the
 // friendliest reading; each key makes the double behave as some other provider may.
 
-#include <tapi.h>
+// windows.h first: the other Windows headers need its types.
 #include <windows.h>
+
+#include <tapi.h>
 
 #include <cstdint>
 

@@ -1,8 +1,10 @@
 // The entry points, with tapi.h's signatures: each checks the caller's pointers,
 // copies a record in, lets the provider fill it and copies it back.
 
-#include <tapi.h>
+// windows.h first: the other Windows headers need its types.
 #include <windows.h>
+
+#include <tapi.h>
 
 #include <algorithm>
 #include <cstring>
