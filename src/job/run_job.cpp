@@ -121,6 +121,12 @@ std::string JobFileProblem(Process& process, const std::string& job_file) {
          " ne peut pas \xEAtre lu (" + cause + ")";
 }
 
+// The system's reason for the job file's failed write, as " (reason)"; empty when unknown.
+std::string SystemReason(Process& process) {
+  const std::string reason = process.os.profiles.LastProblemText();
+  return reason.empty() ? std::string() : " (" + reason + ")";
+}
+
 // Retour could not be removed: the application could not learn this job's outcome, so
 // none is attempted.
 void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
@@ -133,7 +139,8 @@ void ReportUnchangeableJobFile(Process& process, const std::string& job_file) {
   process.os.diagnostics.Warn(
       "Aucun \351change : impossible d'\351crire dans le fichier "
       "de travail " +
-      Quoted(job_file) + " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \351crit");
+      Quoted(job_file) + " (cl\xE9 Retour), le r\xE9sultat n'y serait pas \351crit" +
+      SystemReason(process));
 }
 
 // Retour, Detail1 and Detail2 in one write: all of them, or the job file left whole.
@@ -149,7 +156,8 @@ void WriteOutcome(Process& process, const std::string& job_file, bool succeeded)
   process.os.diagnostics.Warn(
       "Impossible d'\351crire le r\xE9sultat dans le fichier de "
       "travail " +
-      Quoted(job_file) + " (Retour=" + (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel");
+      Quoted(job_file) + " (Retour=" + (succeeded ? "1" : "0") + ") : il est laiss\xE9 tel quel" +
+      SystemReason(process));
 }
 
 }  // namespace

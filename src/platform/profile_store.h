@@ -31,6 +31,9 @@ class ProfileStore {
   // file left as it was. This default writes them in turn and stops at the first
   // refusal, so it may leave the first ones written; back-ends that rewrite the file
   // whole do better.
+  // Why the last read or write of a profile file failed, in French; empty when the
+  // back-end cannot tell.
+  virtual std::string LastProblemText() { return {}; }
   virtual bool WritePrivateEntries(const std::string& file, const std::string& section,
                                    const std::vector<ProfileEntry>& entries) {
     for (const ProfileEntry& entry : entries) {

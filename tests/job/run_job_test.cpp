@@ -178,14 +178,24 @@ TEST(RunJobTest, JobFileFaults) {
       {"access refused", [](ExchangeHarness& h) { h.sim.files.FailOpen(testing::kJobPath); },
        app::kExitNoExchange, " ne peut pas \xEAtre lu (acc\xE8s refus\xE9)", false, nullptr},
       {"Retour cannot be removed",
-       [](ExchangeHarness& h) { h.sim.files.FailWrites(testing::kJobPath); },
-       app::kExitOutcomeUnwritten, "(cl\xE9 Retour), le r\xE9sultat n'y serait pas", false,
-       nullptr},
+       [](ExchangeHarness& h) {
+         h.sim.files.FailWrites(testing::kJobPath);
+         h.sim.files.SayProblemsAs("disque prot\xE9g\xE9 en \351criture");
+       },
+       app::kExitOutcomeUnwritten, "n'y serait pas \351crit (disque prot\xE9g\xE9 en \351criture)",
+       false, nullptr},
       {"outcome cannot be written",
        [](ExchangeHarness& h) {
          h.sim.world.At(4'000, [&h] { h.sim.files.FailWrites(testing::kJobPath); });
        },
        app::kExitOutcomeUnwritten, "(Retour=1) : il est laiss\xE9 tel quel", true,
+       job_without_retour.c_str()},
+      {"outcome cannot be written, with the system's reason",
+       [](ExchangeHarness& h) {
+         h.sim.files.SayProblemsAs("disque plein");
+         h.sim.world.At(4'000, [&h] { h.sim.files.FailWrites(testing::kJobPath); });
+       },
+       app::kExitOutcomeUnwritten, "(Retour=1) : il est laiss\xE9 tel quel (disque plein)", true,
        job_without_retour.c_str()},
   };
   for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -54,6 +55,13 @@ void IgnoreWriteSignals() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Past a read thread that did not end in time: _Exit skips the destructors of the
+// state that thread may still be using (the journal is closed before this).
+[[noreturn]] void EndProcessNow(int status) {
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,5 +82,6 @@ int main(int argc, char** argv) {
   korval::platform::posix::ConsoleWindowSystem::InstallCloseSignals();
   korval::platform::posix::PosixPlatform os;
   korval::platform::posix::PosixJournalStore journal;
-  return korval::app::RunJournaledCommApp(os.platform, journal, name, 0, arguments, false);
+  return korval::app::RunJournaledCommApp(os.platform, journal, name, 0, arguments, false,
+                                          EndProcessNow);
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/posix/posix_error_text.h"
 #include "platform/posix/posix_paths.h"
 #include "platform/profile_text.h"
 
@@ -173,26 +174,41 @@ std::string PosixProfileStore::FileOf(const std::string& path) { return WriteTar
 
 ReadOutcome PosixProfileStore::ReadWhole(const std::string& file, std::string* bytes) {
   struct stat info;
-  return ReadWholeFile(file, bytes, &info);
+  errno = 0;
+  const ReadOutcome outcome = ReadWholeFile(file, bytes, &info);
+  last_error_ = outcome == ReadOutcome::kFailed ? errno : 0;
+  return outcome;
 }
 
 ReplaceOutcome PosixProfileStore::Replace(const std::string& file, std::string_view bytes,
                                           bool existed) {
   struct stat old_info;
   const bool known = existed && ::stat(file.c_str(), &old_info) == 0;
-  return ReplaceFile(file, bytes, known ? &old_info : nullptr);
+  errno = 0;
+  const ReplaceOutcome outcome = ReplaceFile(file, bytes, known ? &old_info : nullptr);
+  last_error_ = outcome == ReplaceOutcome::kReplaced ? 0 : errno;
+  return outcome;
 }
 
 bool PosixProfileStore::RewriteInPlace(const std::string& file, std::string_view bytes) {
   // No O_CREAT: only a file that is there is rewritten; no O_TRUNC: it is cut after
   // the new bytes are in, so that a failed write leaves the most of it.
+  errno = 0;
   const int fd = OpenRetrying(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    last_error_ = errno;
+    return false;
+  }
   struct stat info;
   bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && WriteAll(fd, bytes) &&
             ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
+  last_error_ = ok ? 0 : errno;
   return ok;
+}
+
+std::string PosixProfileStore::LastProblemText() {
+  return last_error_ == 0 ? std::string() : posix::SystemErrorText(last_error_);
 }
 
 std::string PosixProfileStore::ReadSystem(const std::string& section, const std::string& key,

@@ -32,11 +32,17 @@ class PosixProfileStore final : public ProfileFileStore {
   // is one.
   static std::string MissingSystemProfile();
 
+  std::string LastProblemText() override;
+
  protected:
   std::string FileOf(const std::string& path) override;
   ReadOutcome ReadWhole(const std::string& file, std::string* bytes) override;
   ReplaceOutcome Replace(const std::string& file, std::string_view bytes, bool existed) override;
   bool RewriteInPlace(const std::string& file, std::string_view bytes) override;
+
+ private:
+  // errno of the last failed read, replacement or rewrite; 0 after a success.
+  int last_error_ = 0;
 };
 
 }  // namespace korval::platform

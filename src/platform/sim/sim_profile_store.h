@@ -23,6 +23,8 @@ class SimProfileStore final : public ProfileStore {
   std::string ReadSystem(const std::string& section, const std::string& key,
                          std::size_t capacity) override;
 
+  std::string LastProblemText() override { return files_.LastProblemText(); }
+
   int WriteCount() const { return writes_; }
 
  private:

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/win32/win32_error_text.h"
+
 namespace korval::platform::win32 {
 namespace {
 
@@ -97,17 +99,25 @@ ProfileFileStore::ReadOutcome Win32ProfileStore::ReadWhole(const std::string& fi
   Handle handle(CreateFileA(file.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  last_error_ = 0;
   if (!handle.valid()) {
     const DWORD error = GetLastError();
+    last_error_ = error;
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::kMissing
                                                                           : ReadOutcome::kFailed;
   }
   // A device (CON, COM1, a pipe) is no job file, and must not be waited on.
-  if (GetFileType(handle.get()) != FILE_TYPE_DISK) return ReadOutcome::kFailed;
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    last_error_ = kNotADiskFileError;
+    return ReadOutcome::kFailed;
+  }
   char buffer[65536];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(handle.get(), buffer, sizeof buffer, &got, nullptr)) break;
+    if (!ReadFile(handle.get(), buffer, sizeof buffer, &got, nullptr)) {
+      last_error_ = GetLastError();
+      break;
+    }
     if (got == 0) return ReadOutcome::kRead;
     bytes->append(buffer, got);
     if (bytes->size() > kLargestFile) break;
@@ -127,10 +137,14 @@ ProfileFileStore::ReplaceOutcome Win32ProfileStore::Replace(const std::string& f
     if (created != INVALID_HANDLE_VALUE) break;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+    last_error_ = error;
     return IsFolderRefusal(error) ? ReplaceOutcome::kFolderRefused : ReplaceOutcome::kFailed;
   }
   Handle handle(created);
-  if (!handle.valid()) return ReplaceOutcome::kFailed;
+  if (!handle.valid()) {
+    last_error_ = ERROR_FILE_EXISTS;
+    return ReplaceOutcome::kFailed;
+  }
 
   bool ok = WriteAll(handle.get(), bytes) && FlushFileBuffers(handle.get()) != FALSE;
   ok = handle.Close() && ok;
@@ -143,8 +157,12 @@ ProfileFileStore::ReplaceOutcome Win32ProfileStore::Replace(const std::string& f
   // Not ReplaceFileA: when it fails it may leave a file of its own in the folder.
   ok = ok && MoveFileExA(temporary.c_str(), file.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  if (ok) return ReplaceOutcome::kReplaced;
+  if (ok) {
+    last_error_ = 0;
+    return ReplaceOutcome::kReplaced;
+  }
   const DWORD error = GetLastError();
+  last_error_ = error;
   DeleteFileA(temporary.c_str());
   return IsFolderRefusal(error) ? ReplaceOutcome::kFolderRefused : ReplaceOutcome::kFailed;
 }
@@ -152,11 +170,25 @@ ProfileFileStore::ReplaceOutcome Win32ProfileStore::Replace(const std::string& f
 bool Win32ProfileStore::RewriteInPlace(const std::string& file, std::string_view bytes) {
   Handle handle(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle.valid() || GetFileType(handle.get()) != FILE_TYPE_DISK) return false;
+  if (!handle.valid()) {
+    last_error_ = GetLastError();
+    return false;
+  }
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    last_error_ = kNotADiskFileError;
+    return false;
+  }
   // Cut after the new bytes are in, so that a failed write leaves the most of them.
-  bool ok = WriteAll(handle.get(), bytes) && SetEndOfFile(handle.get()) != FALSE &&
-            FlushFileBuffers(handle.get()) != FALSE;
-  return handle.Close() && ok;
+  const bool ok = WriteAll(handle.get(), bytes) && SetEndOfFile(handle.get()) != FALSE &&
+                  FlushFileBuffers(handle.get()) != FALSE;
+  last_error_ = ok ? 0 : GetLastError();
+  const bool closed = handle.Close();
+  if (ok && !closed) last_error_ = GetLastError();
+  return ok && closed;
+}
+
+std::string Win32ProfileStore::LastProblemText() {
+  return last_error_ == 0 ? std::string() : SystemErrorText(last_error_);
 }
 
 std::string Win32ProfileStore::ReadSystem(const std::string& section, const std::string& key,

@@ -3,6 +3,7 @@
 // through the system's own profile function.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,11 +25,17 @@ class Win32ProfileStore final : public ProfileFileStore {
   // Where a bare file name lies: in the Windows folder.
   static std::string FileOfName(const std::string& path);
 
+  std::string LastProblemText() override;
+
  protected:
   std::string FileOf(const std::string& path) override { return FileOfName(path); }
   ReadOutcome ReadWhole(const std::string& file, std::string* bytes) override;
   ReplaceOutcome Replace(const std::string& file, std::string_view bytes, bool existed) override;
   bool RewriteInPlace(const std::string& file, std::string_view bytes) override;
+
+ private:
+  // The error of the last failed read, replacement or rewrite; 0 after a success.
+  std::uint32_t last_error_ = 0;
 };
 
 }  // namespace korval::platform::win32
