@@ -30,7 +30,10 @@ void StopReadThread(Process& process) {
     call.read_thread_outlived = true;
   }
   call.read_thread.reset();
-  if (ended) CloseRetiredPorts(process);
+  if (!ended) return;
+  // A reader that lost the port, or never served it, left it open.
+  ClosePort(process);
+  CloseRetiredPorts(process);
 }
 
 void HangUp(Process& process) {

@@ -121,15 +121,18 @@ std::uint32_t ReadThread(Process& process, LineAccess line) {
   }
   process.os.serial.SetCommTimeouts(process.line.port.handle(), {platform::kMaxDword, 0, 0, 0, 0});
   const bool nt = process.job.is_windows_nt;
-  const bool lost = nt ? ServeOverlapped(process) : ServePlain(process);
-  // The bytes written must have left before the port goes; a lost port has none to
-  // give.
-  if (nt && !lost) process.os.serial.FlushFileBuffers(process.line.port.handle());
+  if (nt ? ServeOverlapped(process) : ServePlain(process)) {
+    // The main thread may be writing on the port or sending a break at this moment,
+    // so the port stays open: it is closed once the main thread has stopped this one.
+    ReportPortLost(process, line);
+    return 0;
+  }
+  // The bytes written must have left before the port goes.
+  if (nt) process.os.serial.FlushFileBuffers(process.line.port.handle());
   if (auto port = process.line.port.TakeOpen()) {
     process.os.serial.PurgeComm(*port, platform::kPurgeRxClear);
     process.os.serial.CloseHandle(*port);
   }
-  if (lost) ReportPortLost(process, line);
   return 0;
 }
 

@@ -146,6 +146,7 @@ TEST(ReadThreadTest, ReadErrorsAreClearedUntilTheyLast) {
     }
     EXPECT_FALSE(h.process.call.read_thread->IsRunning());
     EXPECT_LE(h.Port().Count(SimPortOp::kClearCommError), 20u);  // no spinning
+    EXPECT_TRUE(h.process.line.port.open());  // the main thread may be writing on it
     h.PumpFor(10);
     EXPECT_EQ(h.process.call.call_state, platform::kCallStateDisconnected);
     EXPECT_FALSE(h.process.call.link_active);
